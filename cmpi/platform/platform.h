@@ -25,6 +25,9 @@ void *libraryOpen(const char *path);
 // Address of an exported function, or nullptr.
 void *librarySymbol(void *library, const char *name);
 void libraryClose(void *library);
+// Releases one load of the library; false when the system refuses, with
+// lastLibraryError() telling why.
+bool libraryUnload(void *library);
 // The system's text for the last failed library call of this thread
 // (FormatMessageA of GetLastError / dlerror); empty when none.
 std::string lastLibraryError();
@@ -63,6 +66,9 @@ int syncDirectory(const char *dir);
 // Restricts a file to its owner (0600 on POSIX; owner-only ACL is left to the
 // profile directory on Windows).
 int restrictToOwner(const char *path);
+// The same for a file that is open (fchmod on POSIX; nothing on Windows, where the
+// profile directory's ACL applies).
+int restrictOpenFileToOwner(std::FILE *file);
 // Value of an environment variable, or empty when unset.
 std::string getEnv(const char *name);
 // Home or profile directory of the current user (HOME / APPDATA).

@@ -66,6 +66,18 @@ void *librarySymbol(void *library, const char *name) {
 void libraryClose(void *library) {
   if (library != nullptr) dlclose(library);
 }
+// Touches the thread's error text only on failure: the unload at process exit
+// runs after the thread's own objects have been destroyed.
+bool libraryUnload(void *library) {
+  if (library == nullptr) {
+    tlsLibraryError = "invalid library handle";
+    return false;
+  }
+  if (dlclose(library) == 0) return true;
+  const char *why = dlerror();
+  tlsLibraryError = why != nullptr ? why : "unknown error";
+  return false;
+}
 std::string lastLibraryError() { return tlsLibraryError; }
 std::string libraryFileName(const std::string &name) { return "lib" + name + ".so"; }
 
@@ -104,6 +116,9 @@ int syncDirectory(const char *dir) {
   return rc;
 }
 int restrictToOwner(const char *path) { return chmod(path, S_IRUSR | S_IWUSR) == 0 ? 0 : errno; }
+int restrictOpenFileToOwner(std::FILE *file) {
+  return fchmod(fileno(file), S_IRUSR | S_IWUSR) == 0 ? 0 : errno;
+}
 std::string getEnv(const char *name) {
   const char *value = std::getenv(name);
   return value != nullptr ? value : "";

@@ -66,6 +66,13 @@ void *librarySymbol(void *library, const char *name) {
 void libraryClose(void *library) {
   if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
 }
+// Touches the thread's error text only on failure: the unload at process exit
+// runs after the thread's own objects have been destroyed.
+bool libraryUnload(void *library) {
+  if (FreeLibrary(static_cast<HMODULE>(library))) return true;
+  tlsLibraryError = systemMessage(GetLastError());
+  return false;
+}
 std::string lastLibraryError() { return tlsLibraryError; }
 std::string libraryFileName(const std::string &name) { return name + ".dll"; }
 
@@ -101,6 +108,7 @@ int syncFile(std::FILE *file) {
 }
 int syncDirectory(const char *) { return 0; }
 int restrictToOwner(const char *path) { return _chmod(path, _S_IREAD | _S_IWRITE) == 0 ? 0 : errno; }
+int restrictOpenFileToOwner(std::FILE *) { return 0; }
 std::string getEnv(const char *name) {
   const char *value = std::getenv(name);
   return value != nullptr ? value : "";

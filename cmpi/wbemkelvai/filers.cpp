@@ -1,0 +1,422 @@
+// Filer records, the data directory and filers.dat, InstanceIDs, property
+// lists and the per-filer cloning locks.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "diag.h"
+#include "platform/platform.h"
+#include "wbemkelvai/wsifiler.h"
+
+namespace {
+
+namespace platform = pk::platform;
+
+constexpr const char *kInstancePrefix = "KELVA";
+
+std::string lowered(const char *text) {
+  std::string k(text != nullptr ? text : "");
+  for (char &c : k) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return k;
+}
+
+char *newText(const std::string &text) { return wsistrdup(text.c_str()); }
+
+// ---- Line obfuscation --------------------------------------------------------
+// Each printable ASCII character moves within the 95 printable ones, and each byte
+// from 0x80 on within the 128 high ones, by an amount that depends on its position
+// and is never zero: the length stays, no line end or terminator appears, and no
+// field reads in clear.  Control characters are left as they are.
+int shiftPrintable(size_t i) { return 1 + static_cast<int>((31 + 7 * i) % 94); }
+int shiftHigh(size_t i) { return 1 + static_cast<int>((17 + 5 * i) % 127); }
+
+void obfuscate(char *line, bool forward) {
+  for (size_t i = 0; line[i] != '\0'; ++i) {
+    auto c = static_cast<unsigned char>(line[i]);
+    if (c >= 0x20 && c <= 0x7E) {
+      int s = forward ? shiftPrintable(i) : 95 - shiftPrintable(i);
+      line[i] = static_cast<char>(0x20 + (c - 0x20 + s) % 95);
+    } else if (c >= 0x80) {
+      int s = forward ? shiftHigh(i) : 128 - shiftHigh(i);
+      line[i] = static_cast<char>(0x80 + (c - 0x80 + s) % 128);
+    }
+  }
+}
+
+bool parseInt32(const std::string &text, int32_t &out) {
+  if (text.empty()) return false;
+  char *end = nullptr;
+  errno = 0;
+  long long value = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || value < INT32_MIN || value > INT32_MAX) return false;
+  out = static_cast<int32_t>(value);
+  return true;
+}
+
+// A decoded line "systemId:host:userName:p1:p2:p3:password"; the password takes
+// the rest of the line, ':' included.
+Filer *parseLine(const std::string &line) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  while (fields.size() < 6) {
+    size_t colon = line.find(':', start);
+    if (colon == std::string::npos) return nullptr;
+    fields.push_back(line.substr(start, colon - start));
+    start = colon + 1;
+  }
+  fields.push_back(line.substr(start));
+  Filer parsed{};
+  if (fields[0].empty() || fields[1].empty() || !parseInt32(fields[3], parsed.connParam1) ||
+      !parseInt32(fields[4], parsed.connParam2) || !parseInt32(fields[5], parsed.connParam3)) {
+    return nullptr;
+  }
+  auto *filer = static_cast<Filer *>(wsicalloc(1, sizeof(Filer)));
+  if (filer == nullptr) return nullptr;
+  *filer = parsed;
+  filer->systemId = newText(fields[0]);
+  filer->host = newText(fields[1]);
+  filer->userName = newText(fields[2]);
+  filer->password = newText(fields[6]);
+  if (filer->systemId == nullptr || filer->host == nullptr || filer->userName == nullptr ||
+      filer->password == nullptr) {
+    freeFiler(filer);
+    return nullptr;
+  }
+  return filer;
+}
+
+char *dataFilePath(KELVAStatus *status, const char *name) {
+  char *dir = buildDatFilePath(status);
+  if (dir == nullptr) return nullptr;
+  char *path = nullptr;
+  try {
+    path = newText(platform::joinPath(dir, name));
+  } catch (const std::bad_alloc &) {
+  }
+  wsifree(dir);
+  if (path == nullptr) setKELVAStatus(status, 0, "Insufficient memory for a data file path");
+  return path;
+}
+
+// ---- Cloning locks ----------------------------------------------------------------
+
+struct CloningNode {
+  std::mutex lock;
+  int references = 0;
+};
+
+std::mutex cloningTableLock;
+std::map<std::string, std::shared_ptr<CloningNode>> &cloningTable() {
+  static std::map<std::string, std::shared_ptr<CloningNode>> table;
+  return table;
+}
+
+std::shared_ptr<CloningNode> findCloningNode(const Filer *filer) {
+  if (filer == nullptr || filer->systemId == nullptr) return nullptr;
+  std::lock_guard<std::mutex> guard(cloningTableLock);
+  auto found = cloningTable().find(lowered(filer->systemId));
+  return found != cloningTable().end() ? found->second : nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+// ---- Records -----------------------------------------------------------------------
+
+WSI_EXPORT void *copyFiler(void *filer) {
+  const auto *from = static_cast<const Filer *>(filer);
+  if (from == nullptr) return nullptr;
+  auto *copy = static_cast<Filer *>(wsicalloc(1, sizeof(Filer)));
+  if (copy == nullptr) return nullptr;
+  *copy = *from;
+  copy->systemId = wsistrdup(from->systemId);
+  copy->host = wsistrdup(from->host);
+  copy->userName = wsistrdup(from->userName);
+  copy->password = wsistrdup(from->password);
+  if ((from->systemId != nullptr && copy->systemId == nullptr) ||
+      (from->host != nullptr && copy->host == nullptr) ||
+      (from->userName != nullptr && copy->userName == nullptr) ||
+      (from->password != nullptr && copy->password == nullptr)) {
+    freeFiler(copy);
+    return nullptr;
+  }
+  return copy;
+}
+
+WSI_EXPORT void freeFiler(void *filer) {
+  auto *f = static_cast<Filer *>(filer);
+  if (f == nullptr) return;
+  wsifree(f->systemId);
+  wsifree(f->host);
+  wsifree(f->userName);
+  if (f->password != nullptr) {
+    std::memset(f->password, 0, std::strlen(f->password));
+    wsifree(f->password);
+  }
+  wsifree(f);
+}
+
+WSI_EXPORT void freeFilers(WSIList *filers) { WSIList_free(filers, freeFiler); }
+
+WSI_EXPORT int areFilersSame(const Filer *a, const Filer *b) {
+  if (a == b) return 1;
+  if (a == nullptr || b == nullptr) return 0;
+  return strCompare(a->systemId, b->systemId) == 0 && strCompare(a->host, b->host) == 0 &&
+                 a->connParam2 == b->connParam2
+             ? 1
+             : 0;
+}
+
+// ---- Data directory and filers.dat ----------------------------------------------------
+
+WSI_EXPORT char *buildDatFilePath(KELVAStatus *status) {
+  try {
+    std::string dir = platform::getEnv(WSI_DATA_DIR_ENV);
+    if (dir.empty()) dir = platform::joinPath(platform::userDataRoot(), "kelva");
+    if (!platform::isDirectory(dir.c_str()) && !platform::makeDirectories(dir.c_str())) {
+      setKELVAStatus(status, 0, ("Unable to create the data directory " + dir).c_str());
+      return nullptr;
+    }
+    char *path = newText(dir);
+    if (path == nullptr) setKELVAStatus(status, 0, "Insufficient memory for the data directory path");
+    return path;
+  } catch (const std::bad_alloc &) {
+    setKELVAStatus(status, 0, "Insufficient memory for the data directory path");
+    return nullptr;
+  }
+}
+
+WSI_EXPORT char *buildFilerDatPath(KELVAStatus *status) { return dataFilePath(status, "filers.dat"); }
+WSI_EXPORT char *buildFilerTmpPath(KELVAStatus *status) { return dataFilePath(status, "filers.dat.tmp"); }
+WSI_EXPORT char *buildFilerBackPath(KELVAStatus *status) { return dataFilePath(status, "filers.dat.back"); }
+
+WSI_EXPORT char *basicEncode(char *line) {
+  if (line != nullptr) obfuscate(line, true);
+  return line;
+}
+
+WSI_EXPORT int writeFilerToDisk(KELVAStatus *status, FILE *file, const char *encodedLine) {
+  if (file == nullptr || encodedLine == nullptr) {
+    setKELVAStatus(status, 0, "No file or no line to write");
+    return 0;
+  }
+  platform::restrictOpenFileToOwner(file);
+  size_t length = std::strlen(encodedLine);
+  if (std::fwrite(encodedLine, 1, length, file) != length || std::fputc('\n', file) == EOF ||
+      std::fflush(file) != 0) {
+    int error = platform::lastErrno();
+    setKELVAStatus(status, 0, ("Unable to write a filer line, errno: " + std::to_string(error)).c_str());
+    return 0;
+  }
+  return 1;
+}
+
+WSI_EXPORT int getFilersFromDiskFile(KELVAStatus *status, WSIList *filers) {
+  if (filers == nullptr) {
+    setKELVAStatus(status, 0, "No filer list given");
+    return 0;
+  }
+  char *path = buildFilerDatPath(status);
+  if (path == nullptr) return 0;
+  std::unique_ptr<char, void (*)(void *)> pathGuard(path, wsifree);
+  try {
+    if (!platform::fileExists(path)) return 1;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+      setKELVAStatus(status, 0, (std::string("Unable to open ") + path + ", errno: " +
+                                 std::to_string(platform::lastErrno()))
+                                    .c_str());
+      return 0;
+    }
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+      ++number;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.empty()) continue;
+      obfuscate(line.data(), false);
+      Filer *filer = parseLine(line);
+      std::fill(line.begin(), line.end(), '\0');
+      if (filer == nullptr) {
+        WSI_LOG(std::string(path) + " line " + std::to_string(number) + " is malformed; skipped");
+        continue;
+      }
+      if (WSIList_append(filers, filer) == 0) {
+        freeFiler(filer);
+        setKELVAStatus(status, 0, "Insufficient memory reading filers");
+        return 0;
+      }
+    }
+    return 1;
+  } catch (const std::bad_alloc &) {
+    setKELVAStatus(status, 0, "Insufficient memory reading filers");
+    return 0;
+  }
+}
+
+WSI_EXPORT int copyFilerDat(KELVAStatus *status, const char *from, const char *to) {
+  if (from == nullptr || to == nullptr) {
+    setKELVAStatus(status, 0, "No file name given to copy");
+    return 0;
+  }
+  std::FILE *out = nullptr;
+  std::FILE *in = std::fopen(from, "rb");
+  if (in == nullptr && platform::fileExists(from)) {
+    setKELVAStatus(status, 0, (std::string("Unable to open ") + from + ", errno: " +
+                               std::to_string(platform::lastErrno()))
+                                  .c_str());
+    return 0;
+  }
+  out = std::fopen(to, "wb");
+  if (out == nullptr) {
+    int error = platform::lastErrno();
+    if (in != nullptr) std::fclose(in);
+    setKELVAStatus(status, 0, (std::string("Unable to open ") + to + ", errno: " + std::to_string(error)).c_str());
+    return 0;
+  }
+  platform::restrictOpenFileToOwner(out);
+  bool ok = true;
+  if (in != nullptr) {
+    char buffer[8192];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
+      if (std::fwrite(buffer, 1, n, out) != n) {
+        ok = false;
+        break;
+      }
+    }
+    if (std::ferror(in)) ok = false;
+    std::fclose(in);
+  }
+  if (platform::syncFile(out) != 0) ok = false;
+  if (std::fclose(out) != 0) ok = false;
+  if (!ok) {
+    setKELVAStatus(status, 0, (std::string("Unable to copy ") + from + " to " + to).c_str());
+    return 0;
+  }
+  return 1;
+}
+
+// ---- Identifiers and property lists -----------------------------------------------
+
+WSI_EXPORT char *encodeInstanceID(const char *system, const char *localPart) {
+  if (system == nullptr || localPart == nullptr) return nullptr;
+  size_t prefixLength = std::strlen(kInstancePrefix);
+  std::string id = system;
+  if (id.size() > prefixLength && id[prefixLength] == ':' &&
+      lowered(id.substr(0, prefixLength).c_str()) == lowered(kInstancePrefix)) {
+    id.erase(0, prefixLength + 1);
+  }
+  try {
+    return newText(std::string(kInstancePrefix) + ":" + id + ":" + localPart);
+  } catch (const std::bad_alloc &) {
+    return nullptr;
+  }
+}
+
+WSI_EXPORT int getFilerAndNameFromInstanceId(KELVAStatus *status, char *instanceID,
+                                             char **systemIdOut, char **prefixOut,
+                                             char **nameOut) {
+  if (instanceID == nullptr) {
+    setKELVAStatus(status, 0, "No InstanceID given");
+    return 0;
+  }
+  char *first = std::strchr(instanceID, ':');
+  char *second = first != nullptr ? std::strchr(first + 1, ':') : nullptr;
+  if (first == nullptr || second == nullptr || first == instanceID || second == first + 1) {
+    setKELVAStatus(status, 0, (std::string("Invalid InstanceID: ") + instanceID).c_str());
+    return 0;
+  }
+  *first = '\0';
+  *second = '\0';
+  if (prefixOut != nullptr) *prefixOut = instanceID;
+  if (systemIdOut != nullptr) *systemIdOut = first + 1;
+  if (nameOut != nullptr) *nameOut = second + 1;
+  return 1;
+}
+
+WSI_EXPORT int isPropertyPresent(const char **propertyList, const char *name) {
+  if (propertyList == nullptr) return 1;
+  if (name == nullptr) return 0;
+  for (const char **p = propertyList; *p != nullptr; ++p) {
+    if (strCompare(*p, name) == 0) return 1;
+  }
+  return 0;
+}
+
+// ---- Cloning locks ------------------------------------------------------------------
+
+WSI_EXPORT int addCloningMutexNode(const Filer *filer, KELVAStatus *status) {
+  if (filer == nullptr || filer->systemId == nullptr) {
+    setKELVAStatus(status, 0, "No filer system id for a cloning lock");
+    return 0;
+  }
+  try {
+    std::lock_guard<std::mutex> guard(cloningTableLock);
+    auto &node = cloningTable()[lowered(filer->systemId)];
+    if (node == nullptr) node = std::make_shared<CloningNode>();
+    ++node->references;
+    return 1;
+  } catch (const std::bad_alloc &) {
+    setKELVAStatus(status, 0, "Insufficient memory for a cloning lock");
+    return 0;
+  }
+}
+
+WSI_EXPORT int deleteCloningMutexNode(const Filer *filer, KELVAStatus *status) {
+  std::shared_ptr<CloningNode> node;
+  std::string key = lowered(filer != nullptr ? filer->systemId : nullptr);
+  {
+    std::lock_guard<std::mutex> guard(cloningTableLock);
+    auto found = cloningTable().find(key);
+    if (filer == nullptr || filer->systemId == nullptr || found == cloningTable().end()) {
+      setKELVAStatus(status, 0, "No cloning lock for this filer");
+      return 0;
+    }
+    if (--found->second->references > 0) return 1;
+    node = found->second;
+  }
+  // The last reference: wait for the holder, then take the node out unless it was
+  // added again meanwhile.
+  std::lock_guard<std::mutex> holder(node->lock);
+  std::lock_guard<std::mutex> guard(cloningTableLock);
+  auto found = cloningTable().find(key);
+  if (found != cloningTable().end() && found->second == node && node->references == 0) {
+    cloningTable().erase(found);
+  }
+  return 1;
+}
+
+WSI_EXPORT int lockCloningMutex(const Filer *filer, KELVAStatus *status) {
+  std::shared_ptr<CloningNode> node = findCloningNode(filer);
+  if (node == nullptr) {
+    setKELVAStatus(status, 0, "No cloning lock for this filer");
+    return 0;
+  }
+  node->lock.lock();
+  if (findCloningNode(filer) != node) {  // removed while we waited
+    node->lock.unlock();
+    setKELVAStatus(status, 0, "No cloning lock for this filer");
+    return 0;
+  }
+  return 1;
+}
+
+WSI_EXPORT int unlockCloningMutex(const Filer *filer) {
+  std::shared_ptr<CloningNode> node = findCloningNode(filer);
+  if (node == nullptr) return 0;
+  node->lock.unlock();
+  return 1;
+}
+
+}  // extern "C"

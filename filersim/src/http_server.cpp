@@ -1,0 +1,125 @@
+// Serves one simulated filer over HTTP on the loopback address.
+#include <httplib.h>
+
+#include <chrono>
+#include <thread>
+
+#include "filersim/filersim.h"
+
+namespace filersim {
+
+namespace {
+
+// Decodes standard base64; stops at the first character outside the alphabet.
+std::string base64Decode(const std::string &in) {
+  static const std::string alphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  int bits = 0;
+  unsigned value = 0;
+  for (char c : in) {
+    size_t index = alphabet.find(c);
+    if (index == std::string::npos) break;
+    value = (value << 6) | static_cast<unsigned>(index);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out.push_back(static_cast<char>((value >> bits) & 0xFF));
+    }
+  }
+  return out;
+}
+
+// User and password of a basic Authorization header; empty when there is none.
+std::pair<std::string, std::string> credentials(const httplib::Request &request) {
+  std::string header = request.get_header_value("Authorization");
+  const std::string scheme = "Basic ";
+  if (header.compare(0, scheme.size(), scheme) != 0) return {};
+  std::string decoded = base64Decode(header.substr(scheme.size()));
+  size_t colon = decoded.find(':');
+  if (colon == std::string::npos) return {};
+  return {decoded.substr(0, colon), decoded.substr(colon + 1)};
+}
+
+// Announces a longer answer than is sent, then closes the connection.
+void dropAfter(httplib::Response &response, std::string partial) {
+  size_t announced = partial.size() + 64;
+  response.set_content_provider(
+      announced, "text/xml",
+      [partial](size_t offset, size_t, httplib::DataSink &sink) {
+        if (offset == 0 && !partial.empty()) sink.write(partial.data(), partial.size());
+        return false;  // the connection closes here
+      });
+}
+
+}  // namespace
+
+struct HttpServer::Impl {
+  httplib::Server server;
+  std::thread thread;
+};
+
+HttpServer::HttpServer(Simulator &simulator, std::string filer, int port)
+    : impl_(std::make_unique<Impl>()) {
+  httplib::Server &server = impl_->server;
+  server.set_keep_alive_max_count(1000);
+  server.Post("/kelva/api", [&simulator, filer](const httplib::Request &request,
+                                                httplib::Response &response) {
+    auto [user, password] = credentials(request);
+    Reply reply = simulator.handle(filer, user, password, request.body);
+    if (reply.delayMillis > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.delayMillis));
+    switch (reply.kind) {
+      case Reply::Kind::Unauthorized:
+        response.status = 401;
+        response.set_header("WWW-Authenticate", "Basic realm=\"kelva\"");
+        return;
+      case Reply::Kind::Offline:
+      case Reply::Kind::Drop:
+        dropAfter(response, reply.body);
+        return;
+      case Reply::Kind::Answer:
+        response.set_content(reply.body, "text/xml");
+        return;
+    }
+  });
+  // Test control: {"action": "fault", "api": ..., "fault": {...}}, {"action": "clear"},
+  // {"action": "online", "online": false}.
+  server.Post("/control", [&simulator, filer](const httplib::Request &request,
+                                              httplib::Response &response) {
+    try {
+      nlohmann::json command = nlohmann::json::parse(request.body);
+      std::string action = command.value("action", std::string());
+      if (action == "fault") {
+        simulator.setFault(filer, command.value("api", std::string("*")), faultFromJson(command["fault"]));
+      } else if (action == "clear") {
+        simulator.clearFaults();
+      } else if (action == "online") {
+        simulator.setOnline(filer, command.value("online", true));
+      } else {
+        throw std::runtime_error("unknown action '" + action + "'");
+      }
+      response.set_content("{\"ok\":true}", "application/json");
+    } catch (const std::exception &error) {
+      response.status = 400;
+      response.set_content(nlohmann::json{{"ok", false}, {"error", error.what()}}.dump(),
+                           "application/json");
+    }
+  });
+  port_ = port == 0 ? server.bind_to_any_port("127.0.0.1") : (server.bind_to_port("127.0.0.1", port) ? port : -1);
+  if (port_ <= 0) throw std::runtime_error("cannot bind 127.0.0.1:" + std::to_string(port));
+  impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+  // stop() only works on a running server: wait until it listens.
+  for (int i = 0; i < 5000 && !server.is_running(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+HttpServer::~HttpServer() { stop(); }
+
+void HttpServer::stop() {
+  if (impl_ == nullptr || !impl_->thread.joinable()) return;
+  impl_->server.stop();
+  impl_->thread.join();
+}
+
+}  // namespace filersim

@@ -1,0 +1,8 @@
+# The controller library's requests, filer records and cache, against the
+# simulated filer (in process and over HTTP on 127.0.0.1).
+if(TARGET filersim)
+  provkit_test(requests_test SOURCES requests_test.cpp LIBS wbemkelvai filersim)
+  target_compile_definitions(requests_test PRIVATE
+    FILERSIM_DEFAULT_SCENARIO="${FILERSIM_SCENARIO_DIR}/default.json")
+endif()
+provkit_test(filers_test SOURCES filers_test.cpp LIBS wbemkelvai)

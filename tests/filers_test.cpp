@@ -1,0 +1,241 @@
+// Filer records, the data directory and filers.dat, InstanceIDs, property lists
+// and cloning locks.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "wbemkelvai/wsifiler.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> logged;
+void captureLog(const char *, const char *text) { logged.emplace_back(text); }
+
+std::string readFile(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string owned(char *text) {
+  std::string s = text != nullptr ? text : "(null)";
+  wsifree(text);
+  return s;
+}
+
+class FilersFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("filers_test_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    setenv(WSI_DATA_DIR_ENV, (dir_ / "data").c_str(), 1);
+    logged.clear();
+    setMessageFuncs(nullptr, captureLog);
+  }
+  void TearDown() override {
+    setMessageFuncs(nullptr, nullptr);
+    unsetenv(WSI_DATA_DIR_ENV);
+    fs::remove_all(dir_);
+  }
+  // The registry's way of writing a record: format, encode in place, append.
+  void append(const Filer &f) {
+    char line[512];
+    std::snprintf(line, sizeof line, "%s:%s:%s:%d:%d:%d:%s", f.systemId, f.host, f.userName,
+                  f.connParam1, f.connParam2, f.connParam3, f.password);
+    size_t length = std::strlen(line);
+    basicEncode(line);
+    ASSERT_EQ(std::strlen(line), length);
+    KELVAStatus status = KELVA_STATUS_INIT;
+    char *path = buildFilerDatPath(&status);
+    FILE *file = std::fopen(path, "ab");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(writeFilerToDisk(&status, file, line), 1);
+    std::fclose(file);
+    wsifree(path);
+  }
+  fs::path dir_;
+};
+
+TEST_F(FilersFile, PathsFollowTheEnvironmentAndTheDirectoryIsMade) {
+  KELVAStatus status = KELVA_STATUS_INIT;
+  EXPECT_EQ(owned(buildDatFilePath(&status)), (dir_ / "data").string());
+  EXPECT_TRUE(fs::is_directory(dir_ / "data"));
+  EXPECT_EQ(owned(buildFilerDatPath(&status)), (dir_ / "data" / "filers.dat").string());
+  EXPECT_EQ(owned(buildFilerTmpPath(&status)), (dir_ / "data" / "filers.dat.tmp").string());
+  EXPECT_EQ(owned(buildFilerBackPath(&status)), (dir_ / "data" / "filers.dat.back").string());
+  EXPECT_EQ(checkStatus(&status), 0);
+
+  std::ofstream(dir_ / "blocker") << "a file, not a directory";
+  setenv(WSI_DATA_DIR_ENV, (dir_ / "blocker" / "sub").c_str(), 1);
+  EXPECT_EQ(buildFilerDatPath(&status), nullptr);
+  EXPECT_NE(checkStatus(&status), 0);
+  clearKELVAStatus(&status);
+}
+
+TEST_F(FilersFile, RecordsRoundTripWithoutClearPasswords) {
+  Filer a{(char *)"0118054321", (char *)"kelva-a.sim", (char *)"root", (char *)"p:a:ss w\xc3\xb6rd", 0, 80, 30};
+  Filer b{(char *)"0118054322", (char *)"192.0.2.22", (char *)"admin", (char *)"", -1, 443, 0};
+  append(a);
+  append(b);
+  fs::path dat = dir_ / "data" / "filers.dat";
+  std::string content = readFile(dat);
+  EXPECT_EQ(content.find("p:a:ss"), std::string::npos);
+  EXPECT_EQ(content.find("0118054321"), std::string::npos);
+  EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 2);
+  EXPECT_EQ(fs::status(dat).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+
+  KELVAStatus status = KELVA_STATUS_INIT;
+  WSIList *filers = WSIList_new();
+  ASSERT_EQ(getFilersFromDiskFile(&status, filers), 1);
+  ASSERT_EQ(WSIList_getLength(filers), 2u);
+  auto *first = static_cast<Filer *>(WSIList_getElement(WSIList_getFirst(filers)));
+  auto *second = static_cast<Filer *>(WSIList_getElement(WSIList_getNext(WSIList_getFirst(filers))));
+  EXPECT_STREQ(first->password, a.password);
+  EXPECT_STREQ(first->host, a.host);
+  EXPECT_EQ(first->connParam3, 30);
+  EXPECT_STREQ(second->password, "");
+  EXPECT_EQ(second->connParam1, -1);
+  EXPECT_TRUE(areFilersSame(first, &a));
+  EXPECT_FALSE(areFilersSame(first, second));
+  freeFilers(filers);
+  EXPECT_TRUE(logged.empty());
+}
+
+TEST_F(FilersFile, MalformedLinesAreSkippedAndReported) {
+  Filer good{(char *)"sys1", (char *)"h", (char *)"u", (char *)"pw", 0, 0, 0};
+  append(good);
+  std::vector<std::string> bad = {"only:three:fields", "sys:h:u:x:0:0:pw", ":h:u:0:0:0:pw",
+                                  "sys:h:u:0:0:99999999999:pw"};
+  {
+    std::ofstream out(dir_ / "data" / "filers.dat", std::ios::app | std::ios::binary);
+    for (std::string line : bad) out << basicEncode(line.data()) << "\n";
+    out << "\n";  // a blank line is no record and no complaint
+  }
+  append(good);
+  KELVAStatus status = KELVA_STATUS_INIT;
+  WSIList *filers = WSIList_new();
+  EXPECT_EQ(getFilersFromDiskFile(&status, filers), 1);
+  EXPECT_EQ(WSIList_getLength(filers), 2u);
+  EXPECT_EQ(logged.size(), bad.size());
+  freeFilers(filers);
+}
+
+TEST_F(FilersFile, MissingFileReadsAsEmptyAndCopiesAsEmpty) {
+  KELVAStatus status = KELVA_STATUS_INIT;
+  WSIList *filers = WSIList_new();
+  EXPECT_EQ(getFilersFromDiskFile(&status, filers), 1);
+  EXPECT_TRUE(WSIList_isEmpty(filers));
+  WSIList_free(filers, nullptr);
+
+  fs::path data = dir_ / "data";
+  std::ofstream(data / "stale") << "left over";
+  EXPECT_EQ(copyFilerDat(&status, (data / "missing").c_str(), (data / "stale").c_str()), 1);
+  EXPECT_EQ(readFile(data / "stale"), "");
+
+  std::ofstream(data / "from") << "line one\nline two\n";
+  EXPECT_EQ(copyFilerDat(&status, (data / "from").c_str(), (data / "to").c_str()), 1);
+  EXPECT_EQ(readFile(data / "to"), "line one\nline two\n");
+  EXPECT_EQ(fs::status(data / "to").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(copyFilerDat(&status, (data / "from").c_str(), (dir_ / "no" / "dir").c_str()), 0);
+  EXPECT_NE(checkStatus(&status), 0);
+  clearKELVAStatus(&status);
+}
+
+TEST(FilerRecords, CopyAndCompare) {
+  Filer f{(char *)"Sys", (char *)"Host", nullptr, (char *)"pw", 1, 2, 3};
+  auto *copy = static_cast<Filer *>(copyFiler(&f));
+  ASSERT_NE(copy, nullptr);
+  EXPECT_NE(copy->systemId, f.systemId);
+  EXPECT_EQ(copy->userName, nullptr);
+  EXPECT_EQ(copy->connParam3, 3);
+  copy->systemId[0] = 's';
+  EXPECT_TRUE(areFilersSame(copy, &f));  // case is not significant
+  copy->connParam2 = 9;
+  EXPECT_FALSE(areFilersSame(copy, &f));
+  EXPECT_FALSE(areFilersSame(copy, nullptr));
+  freeFiler(copy);
+  EXPECT_EQ(copyFiler(nullptr), nullptr);
+}
+
+TEST(InstanceIDs, EncodeAndSplitInPlace) {
+  char *id = encodeInstanceID("KELVA:0118054321", "cifs:/vol/vol1/users:(users)");
+  ASSERT_STREQ(id, "KELVA:0118054321:cifs:/vol/vol1/users:(users)");
+  char *again = encodeInstanceID("0118054321", "cifs:/vol/vol1/users:(users)");
+  EXPECT_STREQ(again, id);
+  wsifree(again);
+  KELVAStatus status = KELVA_STATUS_INIT;
+  char *systemId = nullptr, *prefix = nullptr, *name = nullptr;
+  ASSERT_EQ(getFilerAndNameFromInstanceId(&status, id, &systemId, &prefix, &name), 1);
+  EXPECT_STREQ(systemId, "0118054321");
+  EXPECT_STREQ(prefix, "KELVA");
+  EXPECT_STREQ(name, "cifs:/vol/vol1/users:(users)");
+  wsifree(id);
+  for (const char *bad : {"nocolon", "KELVA:only", ":x:y", "KELVA::y"}) {
+    std::string copy = bad;
+    EXPECT_EQ(getFilerAndNameFromInstanceId(&status, copy.data(), nullptr, nullptr, &name), 0) << bad;
+    EXPECT_NE(checkStatus(&status), 0);
+    clearKELVAStatus(&status);
+  }
+}
+
+TEST(PropertyLists, NullSelectsAllAndCaseIsIgnored) {
+  const char *list[] = {"Name", "ElementName", nullptr};
+  EXPECT_TRUE(isPropertyPresent(nullptr, "Anything"));
+  EXPECT_TRUE(isPropertyPresent(list, "elementname"));
+  EXPECT_FALSE(isPropertyPresent(list, "Caption"));
+  EXPECT_FALSE(isPropertyPresent(list, nullptr));
+  const char *empty[] = {nullptr};
+  EXPECT_FALSE(isPropertyPresent(empty, "Name"));
+}
+
+TEST(CloningLocks, SerialiseClonesPerFilerAndGoWithTheLastReference) {
+  Filer f{(char *)"clonesys", (char *)"h", nullptr, nullptr, 0, 0, 0};
+  KELVAStatus status = KELVA_STATUS_INIT;
+  EXPECT_EQ(lockCloningMutex(&f, &status), 0);  // no node yet
+  clearKELVAStatus(&status);
+  ASSERT_EQ(addCloningMutexNode(&f, &status), 1);
+  ASSERT_EQ(addCloningMutexNode(&f, &status), 1);
+
+  ASSERT_EQ(lockCloningMutex(&f, &status), 1);
+  std::atomic<bool> entered{false};
+  std::thread other([&] {
+    KELVAStatus s = KELVA_STATUS_INIT;
+    if (lockCloningMutex(&f, &s) != 0) {
+      entered = true;
+      unlockCloningMutex(&f);
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(entered.load());
+  EXPECT_EQ(unlockCloningMutex(&f), 1);
+  other.join();
+  EXPECT_TRUE(entered.load());
+
+  EXPECT_EQ(deleteCloningMutexNode(&f, &status), 1);
+  EXPECT_EQ(lockCloningMutex(&f, &status), 1);  // one reference left
+  unlockCloningMutex(&f);
+  EXPECT_EQ(deleteCloningMutexNode(&f, &status), 1);
+  EXPECT_EQ(lockCloningMutex(&f, &status), 0);
+  EXPECT_EQ(deleteCloningMutexNode(&f, &status), 0);
+  clearKELVAStatus(&status);
+}
+
+}  // namespace
