@@ -1,0 +1,96 @@
+// Small owners that every area uses so that each path out of a function
+// releases what it took: controller status records, CMPI objects and locks.
+#pragma once
+
+#include <cmpidt.h>
+#include <cmpift.h>
+#include <wbemkelvai/wsiruntime.h>
+
+#include "platform/platform.h"
+
+namespace pk {
+
+// A local controller status record: starts as success, released on scope exit.
+class StatusRecord {
+ public:
+  StatusRecord() = default;
+  ~StatusRecord() { clearKELVAStatus(&record_); }
+  StatusRecord(const StatusRecord &) = delete;
+  StatusRecord &operator=(const StatusRecord &) = delete;
+
+  KELVAStatus *get() { return &record_; }
+  const KELVAStatus *get() const { return &record_; }
+  bool failed() const { return checkStatus(&record_) != 0; }
+  const char *message() const { return record_.message; }
+
+ private:
+  KELVAStatus record_ = KELVA_STATUS_INIT;
+};
+
+// Owns one encapsulated CMPI object (string, path, instance, array ...) and
+// releases it through its own function table unless release() hands it back.
+template <typename T>
+class CmpiObject {
+ public:
+  CmpiObject() = default;
+  explicit CmpiObject(T *object) : object_(object) {}
+  ~CmpiObject() { reset(); }
+  CmpiObject(const CmpiObject &) = delete;
+  CmpiObject &operator=(const CmpiObject &) = delete;
+
+  T *get() const { return object_; }
+  explicit operator bool() const { return object_ != nullptr; }
+  // Gives up ownership: the caller now releases the object.
+  T *release() {
+    T *object = object_;
+    object_ = nullptr;
+    return object;
+  }
+  void reset(T *object = nullptr) {
+    if (object_ != nullptr) object_->ft->release(object_);
+    object_ = object;
+  }
+
+ private:
+  T *object_ = nullptr;
+};
+
+// Holds a broker mutex (CMPI broker extension) for the scope.
+class BrokerLock {
+ public:
+  BrokerLock(const CMPIBroker *broker, CMPI_MUTEX_TYPE mutex) : broker_(broker), mutex_(mutex) {
+    broker_->xft->lockMutex(mutex_);
+  }
+  ~BrokerLock() { broker_->xft->unlockMutex(mutex_); }
+  BrokerLock(const BrokerLock &) = delete;
+  BrokerLock &operator=(const BrokerLock &) = delete;
+
+ private:
+  const CMPIBroker *broker_;
+  CMPI_MUTEX_TYPE mutex_;
+};
+
+// Holds an operating-system mutex for the scope.
+class OsLock {
+ public:
+  explicit OsLock(platform::OsMutex *mutex) : mutex_(mutex) { platform::mutexLock(mutex_); }
+  ~OsLock() { platform::mutexUnlock(mutex_); }
+  OsLock(const OsLock &) = delete;
+  OsLock &operator=(const OsLock &) = delete;
+
+ private:
+  platform::OsMutex *mutex_;
+};
+
+// Makes the CMPI status that a broker call returned the caller's status,
+// releasing the message the caller's held; a null target drops it.
+inline void adoptStatus(CMPIStatus *target, CMPIStatus result) {
+  if (target == nullptr) {
+    if (result.msg != nullptr) result.msg->ft->release(result.msg);
+    return;
+  }
+  if (target->msg != nullptr && target->msg != result.msg) target->msg->ft->release(target->msg);
+  *target = result;
+}
+
+}  // namespace pk

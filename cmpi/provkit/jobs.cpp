@@ -1,0 +1,90 @@
+// Job support: one process-wide binding to the job-control service library,
+// made at library load and retried on demand, and the paths and lifetime of jobs.
+#include "provkit/jobs.h"
+
+#include <cmpimacs.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "guards.h"
+#include "internal.h"
+#include "provkit/objectpath.h"
+
+namespace pk {
+namespace {
+
+// Guarded by the job mutex.  Callers share the record and call its functions
+// after the mutex is released.
+constinit WSIJobServiceImpl jobService{};
+
+constexpr unsigned long defaultJobLifetime = 3600;
+constexpr unsigned long longestJobLifetime = 86400;
+
+}  // namespace
+
+void bindJobServiceAtLoad() {
+  if (jobMutex() == nullptr) return;
+  OsLock lock(jobMutex());
+  // A library that is missing now may be there later: getJobServiceImpl tries again.
+  StatusRecord status;
+  jobService = WSILoadJobServiceImpl(status.get());
+  if (status.failed()) jobService = WSIJobServiceImpl{};
+}
+
+void unbindJobServiceAtUnload() {
+  if (jobMutex() == nullptr) return;
+  OsLock lock(jobMutex());
+  if (jobService.handle == nullptr) return;
+  StatusRecord status;
+  WSIUnloadJobServiceImpl(jobService, status.get());
+  jobService = WSIJobServiceImpl{};
+}
+
+}  // namespace pk
+
+extern "C" {
+
+WSIJobServiceImpl *getJobServiceImpl(KELVAStatus *status) {
+  pk::StatusRecord own;
+  KELVAStatus *record = status != nullptr ? status : own.get();
+  if (pk::jobMutex() == nullptr) {
+    // Only when the library's load was refused or the system gave no mutex.
+    setKELVAStatus(record, 0, "Job service lock is not available");
+    return nullptr;
+  }
+  pk::OsLock lock(pk::jobMutex());
+  if (pk::jobService.handle == nullptr) {
+    pk::jobService = WSILoadJobServiceImpl(record);
+    if (checkStatus(record) != 0) {
+      pk::jobService = WSIJobServiceImpl{};
+      return nullptr;
+    }
+  }
+  return &pk::jobService;
+}
+
+CMPIObjectPath *createJobObjectPath(const CMPIBroker *broker, const CMPIObjectPath *reference,
+                                    const char *instanceId, CMPIStatus *status) {
+  CMPIObjectPath *path = createCMPIObjectPath(broker, status, reference, "KELVA_ConcreteJob");
+  if (path == nullptr) return path;
+  CMPIStatus added = CMAddKey(path, "InstanceID", instanceId, CMPI_chars);
+  if (added.rc == CMPI_RC_OK) {
+    pk::adoptStatus(nullptr, added);
+    return path;
+  }
+  pk::adoptStatus(status, added);
+  CMRelease(path);
+  return nullptr;
+}
+
+unsigned long getConcreteJobLifetime(void) {
+  std::string text = pk::platform::getEnv("JOB_LIFETIME_SEC");
+  if (text.empty()) return pk::defaultJobLifetime;
+  // Taken as unsigned, so that negative values fall outside the range.
+  auto seconds = static_cast<unsigned long>(std::strtol(text.c_str(), nullptr, 10));
+  if (seconds >= pk::defaultJobLifetime && seconds <= pk::longestJobLifetime) return seconds;
+  return pk::defaultJobLifetime;
+}
+
+}  // extern "C"
