@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh machine: installs what is missing, then
-# builds and tests the normal and the sanitizer builds, cross-builds the
-# 32-bit Windows DLLs and checks their exports.
+# builds and tests the normal, the AddressSanitizer/UBSan and the
+# ThreadSanitizer builds, fuzzes the decoders for a short fixed time,
+# cross-builds the 32-bit Windows DLLs and checks their exports.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +15,14 @@ cmake --workflow --preset default
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 cmake --workflow --preset asan
+
+step "ThreadSanitizer build and the concurrency tests"
+cmake --workflow --preset tsan
+
+if [ -x scripts/fuzz.sh ]; then
+  step "decoder fuzzing (short, fixed time per target)"
+  bash scripts/fuzz.sh "${PROVKIT_FUZZ_SECONDS:-10}"
+fi
 
 step "32-bit Windows cross-build and export check"
 cmake --workflow --preset windows-x86

@@ -180,8 +180,9 @@ WSIList *WSIList_copy(WSIList *list, WSIListCopyFunc copy, WSIListFreeFunc freeE
 
 void WSIList_free(WSIList *list, WSIListFreeFunc freeElement) {
   if (list == nullptr) return;
+  WSIListPos *const end = &list->head;
   WSIListPos *p = list->head.next;
-  while (!p->sentinel) {
+  while (p != end) {
     WSIListPos *next = p->next;
     if (freeElement != nullptr && p->element != nullptr) freeElement(p->element);
     wsifree(p);

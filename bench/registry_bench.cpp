@@ -1,0 +1,156 @@
+// Filer registry costs at 10, 100 and 1,000 registered filers, each against a
+// floor of the same work done plainly in the same run: lookups against a
+// std::map / std::vector of the same records, add and remove against a bare
+// fopen/fwrite/fsync/rename cycle of a file of the same size.  Read the ratio.
+#include <benchmark/benchmark.h>
+#include <cimom/cimom.h>
+#include <cmpimacs.h>
+#include <provkit/registry.h>
+#include <stdlib.h>
+#include <unistd.h>
+#include <wbemkelvai/wsiapi.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Lives for the process, like the registry lock its broker makes.
+const CMPIBroker *broker() {
+  static cimom::ObjectManager *manager = [] {
+    std::string pattern = (fs::temp_directory_path() / "registry-bench-XXXXXX").string();
+    setenv(WSI_DATA_DIR_ENV, mkdtemp(pattern.data()), 1);
+    return cimom::create().release();
+  }();
+  return manager->broker();
+}
+
+int offline(void *, const char *, const char *, const char *, size_t, long, WSIAnswerWriter,
+            void *) {
+  return WSI_INPROC_UNREACHABLE;
+}
+
+std::string idOf(int64_t i) { return "bench-filer-" + std::to_string(i); }
+
+Filer *newFiler(const std::string &id) {
+  auto *filer = static_cast<Filer *>(wsicalloc(1, sizeof(Filer)));
+  filer->systemId = wsistrdup(id.c_str());
+  filer->host = wsistrdup("bench.offline");
+  filer->userName = wsistrdup("root");
+  filer->password = wsistrdup("secret");
+  filer->connParam1 = 1;
+  filer->connParam2 = 443;
+  filer->connParam3 = 30;
+  return filer;
+}
+
+void release(CMPIStatus status) {
+  if (status.msg != nullptr) CMRelease(status.msg);
+}
+
+void removeId(const std::string &id) {
+  Filer *filer = newFiler(id);
+  CMPIStatus status{CMPI_RC_OK, nullptr};
+  removeFilerFromList(broker(), &status, filer);
+  release(status);
+  freeFiler(filer);
+}
+
+// Brings the registry to filers bench-filer-0 .. bench-filer-(count-1).
+void registerFilers(int64_t count) {
+  static int64_t registered = 0;
+  wsiRegisterInProcessFiler("bench.offline", offline, nullptr);
+  for (; registered < count; ++registered)
+    release(addFilerToList(broker(), newFiler(idOf(registered))));
+  for (; registered > count; --registered) removeId(idOf(registered - 1));
+}
+
+void BM_FloorMapLookup(benchmark::State &state) {
+  std::map<std::string, std::vector<std::string>> filers;
+  for (int64_t i = 0; i < state.range(0); ++i)
+    filers[idOf(i)] = {"bench.offline", "root", "secret"};
+  std::string wanted = idOf(state.range(0) - 1);
+  for (auto _ : state) {
+    auto copy = filers.find(wanted)->second;  // the registry hands out a copy too
+    benchmark::DoNotOptimize(copy);
+  }
+}
+BENCHMARK(BM_FloorMapLookup)->Arg(10)->Arg(100)->Arg(1000);
+
+void BM_FilerExists(benchmark::State &state) {
+  registerFilers(state.range(0));
+  std::string wanted = idOf(state.range(0) - 1);  // the last: a full walk
+  for (auto _ : state) {
+    CMPIStatus status{CMPI_RC_OK, nullptr};
+    Filer *filer = filerExists(broker(), &status, wanted.c_str());
+    benchmark::DoNotOptimize(filer);
+    freeFiler(filer);
+  }
+}
+BENCHMARK(BM_FilerExists)->Arg(10)->Arg(100)->Arg(1000);
+
+void BM_FloorVectorCopy(benchmark::State &state) {
+  std::vector<std::vector<std::string>> filers;
+  for (int64_t i = 0; i < state.range(0); ++i)
+    filers.push_back({idOf(i), "bench.offline", "root", "secret"});
+  for (auto _ : state) {
+    auto copy = filers;
+    benchmark::DoNotOptimize(copy);
+  }
+}
+BENCHMARK(BM_FloorVectorCopy)->Arg(10)->Arg(100)->Arg(1000);
+
+void BM_GetFilerList(benchmark::State &state) {
+  registerFilers(state.range(0));
+  for (auto _ : state) {
+    CMPIStatus status{CMPI_RC_OK, nullptr};
+    WSIList *list = getFilerList(broker(), &status);
+    benchmark::DoNotOptimize(list);
+    freeFilers(list);
+  }
+}
+BENCHMARK(BM_GetFilerList)->Arg(10)->Arg(100)->Arg(1000);
+
+// Writes count lines to a temporary file, pushes it to disk and renames it into
+// place: what an update has to do at the least.
+void plainReplace(const fs::path &dir, int64_t count) {
+  fs::path tmp = dir / "floor.tmp", dat = dir / "floor.dat";
+  std::FILE *file = std::fopen(tmp.c_str(), "wb");
+  for (int64_t i = 0; i < count; ++i) {
+    std::string line = idOf(i) + ":bench.offline:root:1:443:30:secret\n";
+    std::fwrite(line.data(), 1, line.size(), file);
+  }
+  std::fflush(file);
+  fsync(fileno(file));
+  std::fclose(file);
+  std::rename(tmp.c_str(), dat.c_str());
+}
+
+void BM_FloorFileReplace(benchmark::State &state) {
+  fs::path dir = fs::temp_directory_path();
+  for (auto _ : state) {
+    plainReplace(dir, state.range(0) + 1);  // the add
+    plainReplace(dir, state.range(0));      // the removal
+  }
+  fs::remove(dir / "floor.dat");
+}
+BENCHMARK(BM_FloorFileReplace)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+void BM_AddRemove(benchmark::State &state) {
+  registerFilers(state.range(0));
+  std::string id = "bench-extra";
+  for (auto _ : state) {
+    release(addFilerToList(broker(), newFiler(id)));
+    removeId(id);
+  }
+}
+BENCHMARK(BM_AddRemove)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
