@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# The main job on the embedded default.  Until the command-line host exists,
-# this builds the default configuration (libraries into cmpi/lib) and shows
-# what the built libraries export; it does not yet serve any CIM requests.
+# The main job on the embedded default: builds the default configuration
+# (libraries into cmpi/lib) and runs provkit-demo, which hosts provkit in the
+# embedded object manager, brings up the two simulated filers of the default
+# scenario in process, registers them in the filer registry and shows what
+# the controller library reads from them.  Arguments go to provkit-demo
+# (--scenario FILE, --data-dir DIR, --fresh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/bootstrap.sh
 cmake --preset default >/dev/null
-cmake --build --preset default
-for lib in wbemkelvai provkit; do
-  scripts/check-exports.sh "cmpi/lib/lib$lib.so" "exports/$lib.txt"
-done
+cmake --build --preset default --target provkit-demo
+exec build/default/demo/provkit-demo "$@"
