@@ -2,6 +2,7 @@
 // version) and the cache of per-filer data, one entry with its own lock per filer.
 // The cache is the one place that owns per-filer cached state: new kinds of cached
 // data become new members of CacheEntry, filled by its loader.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cache.h"
 #include "diag.h"
 #include "wbemkelvai/wsiapi.h"
 #include "wbemkelvai/wsifiler.h"
@@ -121,6 +123,15 @@ struct CacheEntry {
   bool loaded = false;
   std::chrono::steady_clock::time_point loadedAt;
   FilerSpecificData data{};
+  // Where the filer is reached, so that a change sent over any connection finds the
+  // entries it makes stale; guarded by cacheLock.
+  std::string host;
+  int port = 0;
+  // The storage side (cache.h), under its own lock.
+  std::mutex storageLock;
+  std::unique_ptr<Filer, void (*)(void *)> storageFiler{nullptr, freeFiler};
+  std::unique_ptr<wsi::StoragePieces, wsi::StoragePiecesDeleter> pieces;
+  std::atomic<uint64_t> generations[wsi::kPieceCount] = {};
   ~CacheEntry() { wsifree(data.iscsiNodeName); }
 };
 
@@ -128,6 +139,19 @@ std::mutex cacheLock;
 std::map<std::string, std::shared_ptr<CacheEntry>> &cache() {
   static std::map<std::string, std::shared_ptr<CacheEntry>> entries;
   return entries;
+}
+
+std::string lowered(std::string text) {
+  for (char &c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// The port a connection made from the record uses (as _createServerInfo picks it).
+int portOf(const Filer *filer) {
+  if (filer->connParam2 != 0) return filer->connParam2;
+  return filer->connParam1 == WSI_TRANSPORT_HTTP ? 80 : 443;
 }
 
 std::string keyOf(const Filer *filer) {
@@ -157,6 +181,8 @@ std::shared_ptr<CacheEntry> findOrAddEntry(const Filer *filer, KELVAStatus *stat
     std::lock_guard<std::mutex> guard(cacheLock);
     auto &entry = cache()[keyOf(filer)];
     if (entry == nullptr) entry = std::make_shared<CacheEntry>();
+    entry->host = lowered(filer->host);
+    entry->port = portOf(filer);
     return entry;
   } catch (const std::bad_alloc &) {
     setKELVAStatus(status, 0, "Insufficient memory for a filer cache entry");
@@ -204,6 +230,57 @@ bool stale(const CacheEntry &entry) {
 }
 
 }  // namespace
+
+namespace wsi {
+
+bool withStorage(const Filer *filer, KELVAStatus *status,
+                 const std::function<bool(StorageAccess &)> &use) {
+  if (!validFiler(filer, status)) return false;
+  std::shared_ptr<CacheEntry> entry = findOrAddEntry(filer, status);
+  if (entry == nullptr) return false;
+  std::lock_guard<std::mutex> guard(entry->storageLock);
+  // The caller's record is the current one (a changed password, say).
+  Filer *copy = static_cast<Filer *>(copyFiler(const_cast<Filer *>(filer)));
+  if (copy == nullptr) {
+    setKELVAStatus(status, 0, "Insufficient memory for a filer cache entry");
+    return false;
+  }
+  entry->storageFiler.reset(copy);
+  StorageAccess access{copy, entry->pieces, entry->generations};
+  return use(access);
+}
+
+bool withStorageOf(const std::string &systemId, KELVAStatus *status,
+                   const std::function<bool(StorageAccess &)> &use) {
+  std::shared_ptr<CacheEntry> entry;
+  {
+    std::lock_guard<std::mutex> guard(cacheLock);
+    auto found = cache().find(lowered(systemId));
+    if (found != cache().end()) entry = found->second;
+  }
+  if (entry == nullptr) {
+    setKELVAStatus(status, 0, ("No cached filer with system id " + systemId).c_str());
+    return false;
+  }
+  std::lock_guard<std::mutex> guard(entry->storageLock);
+  StorageAccess access{entry->storageFiler.get(), entry->pieces, entry->generations};
+  return use(access);
+}
+
+void markChanged(const std::string &host, int port, unsigned pieces) {
+  if (pieces == 0) return;
+  std::string key = lowered(host);
+  std::lock_guard<std::mutex> guard(cacheLock);
+  for (auto &item : cache()) {
+    CacheEntry &entry = *item.second;
+    if (entry.host != key || entry.port != port) continue;
+    for (unsigned piece = 0; piece < kPieceCount; ++piece) {
+      if ((pieces & (1u << piece)) != 0) entry.generations[piece].fetch_add(1);
+    }
+  }
+}
+
+}  // namespace wsi
 
 extern "C" {
 

@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "cache.h"
 #include "diag.h"
 #include "element.h"
 #include "transport.h"
@@ -221,7 +222,13 @@ WSI_EXPORT void destroyServerInfo(WSIServerInfo *server) {
 WSI_EXPORT WSIElement *_invokeServerElement(WSIServerInfo *server, WSIElement *request,
                                             const char *file, int line) {
   try {
-    return invoke(server, request, file, line);
+    WSIElement *answer = invoke(server, request, file, line);
+    // Whatever the answer says, the filer may have changed: cached data that the
+    // request can change is read again on its next use.
+    if (server != nullptr && request != nullptr) {
+      wsi::markChanged(server->host, server->port, wsi::piecesChangedBy(request->name));
+    }
+    return answer;
   } catch (const std::bad_alloc &) {
     return nullptr;
   }

@@ -7,21 +7,16 @@
 #include <thread>
 
 #include "filersim/filersim.h"
+#include "internal.h"
 #include "wbemkelvai/wsiapi.h"
 
 namespace filersim {
 
 using nlohmann::json;
 
-namespace {
+namespace detail {
 
-// A failed answer raised by an API handler.
-struct ApiError {
-  int number;
-  std::string reason;
-};
-
-std::string param(pugi::xml_node request, const char *name, bool required = true) {
+std::string param(pugi::xml_node request, const char *name, bool required) {
   pugi::xml_node node = request.child(name);
   if (!node) {
     if (required) throw ApiError{kMissingInput, std::string("Missing input: ") + name};
@@ -34,13 +29,22 @@ void add(pugi::xml_node parent, const char *name, const std::string &value) {
   parent.append_child(name).text().set(value.c_str());
 }
 
-std::string text(const json &j, const char *key, const char *fallback = "") {
+std::string text(const json &j, const char *key, const char *fallback) {
   auto it = j.find(key);
   return it != j.end() && it->is_string() ? it->get<std::string>() : fallback;
 }
 
+}  // namespace detail
+
+namespace {
+
+using detail::add;
+using detail::ApiError;
+using detail::Handler;
+using detail::param;
+using detail::text;
+
 // ---- API handlers: (filer state, request element, results element) ----------------
-using Handler = void (*)(json &, pugi::xml_node, pugi::xml_node);
 
 void systemGetInfo(json &filer, pugi::xml_node, pugi::xml_node results) {
   const json &id = filer["identity"];
@@ -112,10 +116,10 @@ void fcpNodeGetName(json &filer, pugi::xml_node, pugi::xml_node results) {
 
 void snmpGet(json &filer, pugi::xml_node request, pugi::xml_node results) {
   std::string oid = param(request, "object-id");
-  const json &values = filer["snmp"];
+  std::map<std::string, std::string> values = detail::snmpObjects(filer);
   auto it = values.find(oid);
   if (it == values.end()) throw ApiError{kNoSuchObject, "No such object identifier: " + oid};
-  add(results, "value", it->is_string() ? it->get<std::string>() : it->dump());
+  add(results, "value", it->second);
 }
 
 // Numeric order of object identifiers, as an SNMP walk sees them.
@@ -135,19 +139,19 @@ bool oidLess(const std::string &a, const std::string &b) {
 
 void snmpGetNext(json &filer, pugi::xml_node request, pugi::xml_node results) {
   std::string oid = param(request, "object-id");
-  const json &values = filer["snmp"];
+  std::map<std::string, std::string> values = detail::snmpObjects(filer);
   const std::string *best = nullptr;
-  for (auto it = values.begin(); it != values.end(); ++it) {
-    if (oidLess(oid, it.key()) && (best == nullptr || oidLess(it.key(), *best))) best = &it.key();
+  for (const auto &[key, value] : values) {
+    if (oidLess(oid, key) && (best == nullptr || oidLess(key, *best))) best = &key;
   }
   if (best == nullptr) throw ApiError{kNoSuchObject, "No object identifier after " + oid};
-  const json &value = values[*best];
   add(results, "next-object-id", *best);
-  add(results, "value", value.is_string() ? value.get<std::string>() : value.dump());
+  add(results, "value", values[*best]);
 }
 
 const std::map<std::string, Handler> &apis() {
-  static const std::map<std::string, Handler> table = {
+  static const std::map<std::string, Handler> table = [] {
+    std::map<std::string, Handler> all = {
       {"system-get-info", systemGetInfo},
       {"system-get-version", systemGetVersion},
       {"cf-status", cfStatus},
@@ -159,7 +163,10 @@ const std::map<std::string, Handler> &apis() {
       {"fcp-node-get-name", fcpNodeGetName},
       {"snmp-get", snmpGet},
       {"snmp-get-next", snmpGetNext},
-  };
+    };
+    all.insert(detail::storageApis().begin(), detail::storageApis().end());
+    return all;
+  }();
   return table;
 }
 
@@ -213,6 +220,7 @@ json normalise(json filer, size_t index) {
   if (!filer.contains("version")) filer["version"] = "KELVA Release 8.0.0";
   if (!filer.contains("health")) filer["health"] = "ok";
   if (!filer.contains("online")) filer["online"] = true;
+  detail::normaliseStorage(filer, where);
   return filer;
 }
 

@@ -27,6 +27,17 @@ enum ErrorNumber : int {
   kApiNotFound = 13005,      // the API is unknown
   kInvalidInput = 13115,     // a parameter has a bad value
   kNotEnabled = 13114,       // the service (iSCSI, FCP) is not enabled
+  kNoSuchIGroup = 9003,      // no initiator group of that name
+  kIGroupExists = 9004,      // an initiator group of that name exists already
+  kNoSuchInitiator = 9007,   // the initiator is not in the igroup
+  kInitiatorExists = 9008,   // the initiator is in the igroup already
+  kNoSuchLun = 9017,         // no LUN at that path
+  kLunMapped = 9022,         // the LUN is mapped to the igroup already / the igroup has maps
+  kNoSuchVolume = 13040,     // no volume of that name
+  kVolumeOffline = 13042,    // the volume is not on line
+  kVolumeOnline = 13043,     // the volume must be taken off line first
+  kRootVolume = 13044,       // the root volume cannot be destroyed
+  kNoSuchAggregate = 14420,  // no aggregate of that name
 };
 
 // What goes wrong with the next requests of an API.
