@@ -93,4 +93,24 @@ inline void adoptStatus(CMPIStatus *target, CMPIStatus result) {
   *target = result;
 }
 
+// The caller's CMPI status, or a local one when the caller passed none, so
+// that a function can test and set it on every path; the local one's message
+// is released on scope exit.
+class StatusSlot {
+ public:
+  explicit StatusSlot(CMPIStatus *status) : target_(status != nullptr ? status : &own_) {}
+  ~StatusSlot() {
+    if (target_ == &own_) adoptStatus(nullptr, own_);
+  }
+  StatusSlot(const StatusSlot &) = delete;
+  StatusSlot &operator=(const StatusSlot &) = delete;
+
+  CMPIStatus *get() const { return target_; }
+  bool ok() const { return target_->rc == CMPI_RC_OK; }
+
+ private:
+  CMPIStatus own_{CMPI_RC_OK, nullptr};
+  CMPIStatus *target_;
+};
+
 }  // namespace pk

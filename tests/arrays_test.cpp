@@ -1,0 +1,194 @@
+// CMPI arrays and lists through the embedded object manager at both CMPI
+// levels: conversions both ways, merging, returning, the builders, and the
+// broker failures injected on the way, with nothing left unreleased.
+#include <cimom/cimom.h>
+#include <cimom/testing.h>
+#include <cmpimacs.h>
+#include <gtest/gtest.h>
+#include <provkit/arrays.h>
+#include <provkit/frame.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class ArraysTest : public cimom::testing::ObjectManagerTest {
+ protected:
+  void TearDown() override {
+    clearCMPIError(broker, &status);
+    ObjectManagerTest::TearDown();
+  }
+  std::string message() { return takeMessage(status); }
+  CMPIInstance *newInstance(const char *name) {
+    CMPIObjectPath *op = CMNewObjectPath(broker, "root/kelva", "KELVA_StorageVolume", nullptr);
+    CMPIInstance *inst = CMNewInstance(broker, op, nullptr);
+    CMSetProperty(inst, "Name", name, CMPI_chars);
+    CMRelease(op);
+    return inst;
+  }
+  // A new array of instances named by names.
+  CMPIArray *instances(const std::vector<const char *> &names) {
+    CMPIArray *array = CMNewArray(broker, names.size(), CMPI_instance, nullptr);
+    for (CMPICount i = 0; i < names.size(); ++i) {
+      CMPIInstance *inst = newInstance(names[i]);
+      CMSetArrayElementAt(array, i, &inst, CMPI_instance);
+      CMRelease(inst);
+    }
+    return array;
+  }
+  // The Name properties of an array of instances, in order.
+  std::vector<std::string> names(const CMPIArray *array) {
+    std::vector<std::string> out;
+    for (CMPICount i = 0; i < CMGetArrayCount(array, nullptr); ++i) {
+      CMPIInstance *inst = CMGetArrayElementAt(array, i, nullptr).value.inst;
+      out.push_back(CMGetCharPtr(CMGetProperty(inst, "Name", nullptr).value.string));
+    }
+    return out;
+  }
+
+  CMPIStatus status{CMPI_RC_OK, nullptr};
+};
+
+TEST_P(ArraysTest, ListsBecomeArraysAndBack) {
+  WSIList *values = WSIList_new();
+  for (CMPIUint16 v : {5, 0, 65535}) addUINT16ToList(broker, &status, v, values);
+  CMPIArray *fromBuilder = createArrayFromUINT16List(broker, &status, values);
+  CMPIArray *converted = convertListToArray(broker, &status, values, CMPI_uint16A);
+  ASSERT_EQ(status.rc, CMPI_RC_OK);
+  for (CMPIArray *a : {fromBuilder, converted}) {
+    ASSERT_EQ(CMGetArrayCount(a, nullptr), 3u);
+    EXPECT_EQ(CMGetArrayElementAt(a, 2, nullptr).value.uint16, 65535);
+    CMRelease(a);
+  }
+  WSIList_free(values, wsifree);
+
+  WSIList *texts = WSIList_new();
+  for (const char *t : {"a", "", "c:d"}) WSIList_append(texts, const_cast<char *>(t));
+  CMPIArray *strings = createArrayFromCHARList(broker, &status, texts);
+  ASSERT_NE(strings, nullptr);
+  EXPECT_STREQ(CMGetCharPtr(CMGetArrayElementAt(strings, 2, nullptr).value.string), "c:d");
+  CMRelease(strings);
+  om->inject({"BrokerEnc.newString", 2});
+  EXPECT_EQ(createArrayFromCHARList(broker, &status, texts), nullptr);
+  EXPECT_EQ(status.rc, CMPI_RC_ERR_FAILED);
+  clearCMPIError(broker, &status);
+  WSIList_free(texts, nullptr);
+
+  // Instances go into a list as the array's own objects and back out as copies.
+  CMPIArray *array = instances({"v1", "v2"});
+  WSIList *list = mapCMPIArrayToList(broker, &status, array);
+  ASSERT_EQ(WSIList_getLength(list), 2u);
+  CMPIArray *again = convertListToArray(broker, &status, list, CMPI_instanceA);
+  EXPECT_EQ(names(again), (std::vector<std::string>{"v1", "v2"}));
+  freeCMPIObjectList(broker, list, 0);
+  freeCMPIArray(again);
+  freeCMPIArray(array);
+}
+
+TEST_P(ArraysTest, ConversionsRefuseWhatTheyCannotHold) {
+  WSIList *list = WSIList_new();
+  EXPECT_EQ(convertListToArray(broker, &status, list, CMPI_uint16A), nullptr);
+  EXPECT_EQ(status.rc, CMPI_RC_OK);
+  char text[] = "x";
+  WSIList_append(list, text);
+  EXPECT_EQ(convertListToArray(broker, &status, list, CMPI_uint16), nullptr);
+  EXPECT_EQ(message(), "Can not convert a non-array type.");
+  clearCMPIError(broker, &status);
+  EXPECT_EQ(convertListToArray(broker, &status, list, CMPI_stringA), nullptr);
+  EXPECT_EQ(message(), "Can not convert data type.");
+  clearCMPIError(broker, &status);
+  WSIList_free(list, nullptr);
+
+  CMPIArray *empty = CMNewArray(broker, 0, CMPI_instance, nullptr);
+  list = mapCMPIArrayToList(broker, &status, empty);
+  ASSERT_NE(list, nullptr);
+  EXPECT_TRUE(WSIList_isEmpty(list));
+  freeCMPIObjectList(broker, list, CMPI_instance);
+  CMRelease(empty);
+  CMPIArray *numbers = CMNewArray(broker, 1, CMPI_uint16, nullptr);
+  list = mapCMPIArrayToList(broker, &status, numbers);
+  EXPECT_EQ(message(), "Unsupported value type");
+  freeCMPIObjectList(broker, list, 0);
+  CMRelease(numbers);
+}
+
+TEST_P(ArraysTest, MergeJoinsInOrderOrKeepsThePlace) {
+  CMPIArray *place = nullptr;
+  mergeCMPIArray(broker, &place, instances({"a"}), &status);
+  ASSERT_NE(place, nullptr);
+  mergeCMPIArray(broker, &place, instances({"b", "c"}), &status);
+  EXPECT_EQ(names(place), (std::vector<std::string>{"a", "b", "c"}));
+
+  CMPIArray *paths = CMNewArray(broker, 1, CMPI_ref, nullptr);
+  CMPIArray *before = place;
+  mergeCMPIArray(broker, &place, paths, &status);
+  EXPECT_EQ(message(), "Incompatible CMPIArray types");
+  EXPECT_EQ(place, before);
+  clearCMPIError(broker, &status);
+
+  CMPIArray *more = instances({"d"});
+  om->inject({"Array.setElementAt", 4});
+  mergeCMPIArray(broker, &place, more, &status);
+  EXPECT_EQ(status.rc, CMPI_RC_ERR_FAILED);
+  EXPECT_EQ(place, before);
+  CMRelease(more);
+  CMRelease(paths);
+  freeCMPIArray(place);
+}
+
+TEST_P(ArraysTest, ReturnArrayHandsOverInstancesAndPaths) {
+  auto result = om->newResult();
+  CMPIArray *array = instances({"v1", "v2"});
+  returnArray(array, result->cmpi(), CMPI_instanceA, &status);
+  EXPECT_EQ(result->instances().size(), 2u);
+  returnArray(array, result->cmpi(), CMPI_stringA, &status);
+  EXPECT_EQ(status.rc, CMPI_RC_ERR_TYPE_MISMATCH);
+  EXPECT_EQ(result->instances().size(), 2u);
+  status.rc = CMPI_RC_OK;
+  CMRelease(array);
+
+  CMPIArray *paths = CMNewArray(broker, 1, CMPI_ref, nullptr);
+  CMPIObjectPath *op = CMNewObjectPath(broker, "root/kelva", "KELVA_StorageVolume", nullptr);
+  CMSetArrayElementAt(paths, 0, &op, CMPI_ref);
+  CMRelease(op);
+  returnArray(paths, result->cmpi(), CMPI_refA, &status);
+  EXPECT_EQ(result->objectPaths(), (std::vector<std::string>{"root/kelva:KELVA_StorageVolume"}));
+  EXPECT_EQ(result->doneCount(), 0);
+  CMRelease(paths);
+}
+
+TEST_P(ArraysTest, SmallBuilders) {
+  CMPIArray *similar = nullptr;
+  CMPICount size = 99;
+  CMPIArray *source = instances({"a", "b"});
+  createSimilarArray(broker, ctx, source, CMPI_refA, &similar, &size, &status);
+  EXPECT_EQ(size, 2u);
+  EXPECT_EQ(CMGetArrayType(similar, nullptr), CMPI_ref);
+  CMRelease(similar);
+  CMRelease(source);
+  addSTRINGToArray(broker, &status, nullptr, nullptr, 0);
+  EXPECT_EQ(message(), "addSTRINGToArray - Invalid parameter(s)");
+  clearCMPIError(broker, &status);
+
+  CMPIArgs *args = CMNewArgs(broker, nullptr);
+  CMPIUint64 bytes = 1ULL << 40;
+  setSizesArgument(broker, &status, "Sizes", &bytes, args);
+  CMPIData sizes = CMGetArg(args, "Sizes", nullptr);
+  ASSERT_EQ(sizes.type, CMPI_uint64A);
+  EXPECT_EQ(CMGetArrayElementAt(sizes.value.array, 0, nullptr).value.uint64, bytes);
+  om->inject({"Args.addArg"});
+  setSizesArgument(broker, &status, "Other", &bytes, args);
+  EXPECT_EQ(status.rc, CMPI_RC_ERR_FAILED);
+  CMRelease(args);
+
+  const char *table[] = {"Create", "Delete", nullptr};
+  const char *empty[] = {nullptr};
+  EXPECT_EQ(containsString("delete", table), 1);
+  EXPECT_EQ(containsString("Modify", table), 0);
+  EXPECT_EQ(containsString("Create", empty), 0);
+}
+
+CIMOM_INSTANTIATE(ArraysTest);
+
+}  // namespace
