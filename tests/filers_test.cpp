@@ -159,6 +159,20 @@ TEST_F(FilersFile, MissingFileReadsAsEmptyAndCopiesAsEmpty) {
   clearKELVAStatus(&status);
 }
 
+TEST_F(FilersFile, AFileThatCannotBeReadIsAnErrorNotAShortList) {
+  KELVAStatus status = KELVA_STATUS_INIT;
+  char *path = buildFilerDatPath(&status);
+  ASSERT_NE(path, nullptr);
+  fs::create_directories(path);  // filers.dat is a directory: opens, but reads fail
+  WSIList *filers = WSIList_new();
+  EXPECT_EQ(getFilersFromDiskFile(&status, filers), 0);
+  EXPECT_EQ(std::string(status.message), std::string("Unable to read ") + path);
+  EXPECT_TRUE(WSIList_isEmpty(filers));
+  WSIList_free(filers, nullptr);
+  clearKELVAStatus(&status);
+  wsifree(path);
+}
+
 TEST(FilerRecords, CopyAndCompare) {
   Filer f{(char *)"Sys", (char *)"Host", nullptr, (char *)"pw", 1, 2, 3};
   auto *copy = static_cast<Filer *>(copyFiler(&f));

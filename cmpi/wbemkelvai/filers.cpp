@@ -212,8 +212,9 @@ WSI_EXPORT int writeFilerToDisk(KELVAStatus *status, FILE *file, const char *enc
   }
   platform::restrictOpenFileToOwner(file);
   size_t length = std::strlen(encodedLine);
-  if (std::fwrite(encodedLine, 1, length, file) != length || std::fputc('\n', file) == EOF ||
-      std::fflush(file) != 0) {
+  // No flush per line: the writer syncs the whole file once it is complete, and a
+  // write error that the buffer hides until then is reported by that sync.
+  if (std::fwrite(encodedLine, 1, length, file) != length || std::fputc('\n', file) == EOF) {
     int error = platform::lastErrno();
     setKELVAStatus(status, 0, ("Unable to write a filer line, errno: " + std::to_string(error)).c_str());
     return 0;
@@ -256,6 +257,12 @@ WSI_EXPORT int getFilersFromDiskFile(KELVAStatus *status, WSIList *filers) {
         setKELVAStatus(status, 0, "Insufficient memory reading filers");
         return 0;
       }
+    }
+    // A read error (an I/O error, or a directory where the file should be) must not
+    // pass for a short list: the next update would write that list back.
+    if (in.bad()) {
+      setKELVAStatus(status, 0, (std::string("Unable to read ") + path).c_str());
+      return 0;
     }
     return 1;
   } catch (const std::bad_alloc &) {
