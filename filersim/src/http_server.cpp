@@ -63,6 +63,7 @@ HttpServer::HttpServer(Simulator &simulator, std::string filer, int port)
     : impl_(std::make_unique<Impl>()) {
   httplib::Server &server = impl_->server;
   server.set_keep_alive_max_count(1000);
+  server.set_tcp_nodelay(true);
   server.Post("/kelva/api", [&simulator, filer](const httplib::Request &request,
                                                 httplib::Response &response) {
     auto [user, password] = credentials(request);

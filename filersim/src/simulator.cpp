@@ -443,21 +443,21 @@ void Simulator::unregisterInProcess() {
   registered_ = false;
 }
 
-Fault faultFromJson(const json &spec) {
+Fault faultFromJson(const json &description) {
   static const std::map<std::string, Fault::Kind> kinds = {
       {"fail", Fault::Kind::Fail},           {"delay", Fault::Kind::Delay},
       {"drop", Fault::Kind::Drop},           {"stop-midway", Fault::Kind::StopMidway},
       {"malformed", Fault::Kind::Malformed}, {"truncated", Fault::Kind::Truncated},
       {"body", Fault::Kind::Body}};
-  auto kind = kinds.find(spec.value("kind", std::string()));
+  auto kind = kinds.find(description.value("kind", std::string()));
   if (kind == kinds.end()) throw ScenarioError("unknown fault kind");
   Fault fault;
   fault.kind = kind->second;
-  fault.errorNumber = spec.value("errno", 0);
-  fault.reason = spec.value("reason", std::string());
-  fault.delayMillis = spec.value("delayMillis", 0);
-  fault.body = spec.value("body", std::string());
-  fault.times = spec.value("times", -1);
+  fault.errorNumber = description.value("errno", 0);
+  fault.reason = description.value("reason", std::string());
+  fault.delayMillis = description.value("delayMillis", 0);
+  fault.body = description.value("body", std::string());
+  fault.times = description.value("times", -1);
   return fault;
 }
 

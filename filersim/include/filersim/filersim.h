@@ -160,6 +160,6 @@ class HttpServer {
 };
 
 // Parses the "kind" words of a fault as the control endpoint and docs use them.
-Fault faultFromJson(const nlohmann::json &spec);
+Fault faultFromJson(const nlohmann::json &description);
 
 }  // namespace filersim
