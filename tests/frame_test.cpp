@@ -11,14 +11,11 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "support.h"
 
 namespace {
 
-std::string text(const CMPIString *s) {
-  if (s == nullptr) return "";
-  const char *chars = s->ft->getCharPtr(s, nullptr);
-  return chars != nullptr ? chars : "";
-}
+using pktest::text;
 
 class FrameTest : public cimom::testing::ObjectManagerTest {
  protected:

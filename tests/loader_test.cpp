@@ -12,24 +12,13 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "support.h"
 
 namespace {
 
-std::string text(const CMPIString *s) {
-  if (s == nullptr) return "";
-  const char *chars = s->ft->getCharPtr(s, nullptr);
-  return chars != nullptr ? chars : "";
-}
+using pktest::text;
 
-// Whether a library of that file name is mapped into this process.
-bool isMapped(const std::string &fileName) {
-  std::ifstream maps("/proc/self/maps");
-  std::string line;
-  while (std::getline(maps, line)) {
-    if (line.size() > fileName.size() && line.ends_with("/" + fileName)) return true;
-  }
-  return false;
-}
+using pktest::isMapped;
 
 template <typename F>
 void *address(F function) {

@@ -48,9 +48,6 @@ constexpr const char *jobNames[8] = {
     "getJobUpdate",    "trackJobStateChanges",    "getJobInstance",  "addJobInstance",
     "getJobInstances", "getJobProgressInstances", "freeJobInstance", "freeJobInstanceList"};
 
-constexpr size_t plainSetInstance = 4;
-constexpr size_t plainDeleteInstance = 5;
-
 // Base names of the fixed libraries; the platform gives their file names.
 constexpr const char *trapSinkLibrary = "trapsinkprv";
 constexpr const char *jobServiceLibrary = "tasksvcprv";
@@ -225,6 +222,20 @@ Record plainLoad(const char *fileName, KELVAStatus *callerStatus, const char *co
 }  // namespace
 }  // namespace pk
 
+namespace pk {
+
+// An unloader releases the record's library, when it holds one, through its family.
+template <typename Record>
+void unloadRecord(const CMPIBroker *broker, CMPIStatus *status, const Record &record) {
+  if (record.handle != nullptr) WSI_CMPIUnloadLib(broker, status, record.handle);
+}
+template <typename Record>
+void unloadRecord(const Record &record, KELVAStatus *kstatus) {
+  if (record.handle != nullptr) WSIUnloadLib(record.handle, kstatus);
+}
+
+}  // namespace pk
+
 extern "C" {
 
 // ---- CMPI family ------------------------------------------------------------
@@ -338,23 +349,23 @@ WSISNMPImpl WSI_CMPILoadSNMPImpl(const CMPIBroker *broker, CMPIStatus *status) {
 
 void WSI_CMPIUnloadInstanceImpl(const CMPIBroker *broker, CMPIStatus *status,
                                 WSIInstanceImpl record) {
-  if (record.handle != nullptr) WSI_CMPIUnloadLib(broker, status, record.handle);
+  pk::unloadRecord(broker, status, record);
 }
 void WSI_CMPIUnloadIndicationProv(const CMPIBroker *broker, CMPIStatus *status,
                                   WSIIndicationProv record) {
-  if (record.handle != nullptr) WSI_CMPIUnloadLib(broker, status, record.handle);
+  pk::unloadRecord(broker, status, record);
 }
 void WSI_CMPIUnloadMethodImpl(const CMPIBroker *broker, CMPIStatus *status, WSIMethodImpl record) {
-  if (record.handle != nullptr) WSI_CMPIUnloadLib(broker, status, record.handle);
+  pk::unloadRecord(broker, status, record);
 }
 void WSI_CMPIUnloadAssocImpl(const CMPIBroker *broker, CMPIStatus *status, WSIAssocImpl record) {
-  if (record.handle != nullptr) WSI_CMPIUnloadLib(broker, status, record.handle);
+  pk::unloadRecord(broker, status, record);
 }
 void WSI_CMPIUnloadIndImpl(const CMPIBroker *broker, CMPIStatus *status, WSIIndImpl record) {
-  if (record.handle != nullptr) WSI_CMPIUnloadLib(broker, status, record.handle);
+  pk::unloadRecord(broker, status, record);
 }
 void WSI_CMPIUnloadSNMPImpl(const CMPIBroker *broker, CMPIStatus *status, WSISNMPImpl record) {
-  if (record.handle != nullptr) WSI_CMPIUnloadLib(broker, status, record.handle);
+  pk::unloadRecord(broker, status, record);
 }
 
 // ---- Plain family -------------------------------------------------------------
@@ -427,22 +438,22 @@ WSIJobServiceImpl WSILoadJobServiceImpl(KELVAStatus *kstatus) {
 }
 
 void WSIUnloadInstanceImpl(WSIInstanceImpl record, KELVAStatus *kstatus) {
-  if (record.handle != nullptr) WSIUnloadLib(record.handle, kstatus);
+  pk::unloadRecord(record, kstatus);
 }
 void WSIUnloadMethodImpl(WSIMethodImpl record, KELVAStatus *kstatus) {
-  if (record.handle != nullptr) WSIUnloadLib(record.handle, kstatus);
+  pk::unloadRecord(record, kstatus);
 }
 void WSIUnloadAssocImpl(WSIAssocImpl record, KELVAStatus *kstatus) {
-  if (record.handle != nullptr) WSIUnloadLib(record.handle, kstatus);
+  pk::unloadRecord(record, kstatus);
 }
 void WSIUnloadIndImpl(WSIIndImpl record, KELVAStatus *kstatus) {
-  if (record.handle != nullptr) WSIUnloadLib(record.handle, kstatus);
+  pk::unloadRecord(record, kstatus);
 }
 void WSIUnloadJobImpl(WSIJobImpl record, KELVAStatus *kstatus) {
-  if (record.handle != nullptr) WSIUnloadLib(record.handle, kstatus);
+  pk::unloadRecord(record, kstatus);
 }
 void WSIUnloadJobServiceImpl(WSIJobServiceImpl record, KELVAStatus *kstatus) {
-  if (record.handle != nullptr) WSIUnloadLib(record.handle, kstatus);
+  pk::unloadRecord(record, kstatus);
 }
 
 }  // extern "C"
