@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh machine: installs what is missing, then
-# builds and tests the normal, the AddressSanitizer/UBSan and the
+# builds and tests the normal build, checks formatting and runs clang-tidy,
+# builds and tests the AddressSanitizer/UBSan and the
 # ThreadSanitizer builds, fuzzes the decoders for a short fixed time,
 # cross-builds the 32-bit Windows DLLs and checks their exports.
 set -euo pipefail
@@ -12,6 +13,12 @@ step() { printf '\n==== %s\n' "$*"; }
 
 step "default build and tests"
 cmake --workflow --preset default
+
+step "install, and a provider project built against the installed package"
+bash scripts/check-install.sh
+
+step "formatting and static analysis"
+bash scripts/lint.sh
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 cmake --workflow --preset asan

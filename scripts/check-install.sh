@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs the default build into a temporary prefix and builds a provider
+# project against it, through find_package(provkit) and through pkg-config.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install build/default --prefix "$prefix/usr" >/dev/null
+PKG_CONFIG_PATH="$prefix/usr/lib/pkgconfig" cmake -S tests/consumer -B "$prefix/build" -G Ninja \
+  -DCMAKE_PREFIX_PATH="$prefix/usr" >/dev/null
+cmake --build "$prefix/build" >/dev/null
+echo "install: a provider builds against the installed provkit (CMake package and pkg-config)"
