@@ -86,6 +86,44 @@ TEST_P(ArraysTest, ListsBecomeArraysAndBack) {
   freeCMPIArray(array);
 }
 
+// Every good string, instance, date-time and path read from the array is given
+// back before the array; a failed count or read stops the walk, not the release.
+TEST_P(ArraysTest, FreeGivesBackWhatItReads) {
+  CMPIArray *refs = CMNewArray(broker, 1, CMPI_ref, nullptr);
+  CMPIObjectPath *op = CMNewObjectPath(broker, "root/kelva", "KELVA_StorageVolume", nullptr);
+  CMSetArrayElementAt(refs, 0, &op, CMPI_ref);
+  CMRelease(op);
+  CMPIArray *strings = CMNewArray(broker, 2, CMPI_string, nullptr);  // the second stays null
+  CMSetArrayElementAt(strings, 0, "s", CMPI_chars);
+  CMPIArray *times = CMNewArray(broker, 1, CMPI_dateTime, nullptr);
+  CMPIDateTime *now = CMNewDateTimeFromBinary(broker, 0, 0, nullptr);
+  CMSetArrayElementAt(times, 0, &now, CMPI_dateTime);
+  CMRelease(now);
+  const std::vector<std::string> tables = {"Instance.release", "ObjectPath.release",
+                                           "String.release", "DateTime.release"};
+  auto releases = [&] {
+    std::vector<unsigned> out;
+    for (const auto &t : tables) out.push_back(om->callCount(t));
+    return out;
+  };
+  CMPIArray *insts = instances({"v1", "v2"});
+  std::vector<unsigned> before = releases();
+  for (CMPIArray *a : {insts, refs, strings, times}) freeCMPIArray(a);
+  std::vector<unsigned> after = releases();
+  EXPECT_EQ(after[0] - before[0], 2u);
+  EXPECT_EQ(after[1] - before[1], 1u);
+  EXPECT_EQ(after[2] - before[2], 1u);
+  EXPECT_EQ(after[3] - before[3], 1u);
+
+  om->inject({"Array.getSize", 1});
+  freeCMPIArray(instances({"v3"}));
+  insts = instances({"v4", "v5", "v6"});
+  om->inject({"Array.getElementAt", 2});
+  before = releases();
+  freeCMPIArray(insts);
+  EXPECT_EQ(releases()[0] - before[0], 1u);
+}
+
 TEST_P(ArraysTest, ConversionsRefuseWhatTheyCannotHold) {
   WSIList *list = WSIList_new();
   EXPECT_EQ(convertListToArray(broker, &status, list, CMPI_uint16A), nullptr);

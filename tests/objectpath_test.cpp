@@ -106,8 +106,10 @@ TEST_P(ToolkitTest, KeysAreReadWithTheirTypesTested) {
   CMAddKey(op, "DeviceID", "P3OoG]YOgA1X", CMPI_chars);
   CMPIUint32 number = 4096;
   CMAddKey(op, "Blocks", &number, CMPI_uint32);
+  unsigned released = om->callCount("String.release");
   char *copy = getKeyAsChar(&status, op, "DeviceID");
   EXPECT_STREQ(copy, "P3OoG]YOgA1X");
+  EXPECT_EQ(om->callCount("String.release"), released + 1);  // the key's string is given back
   wsifree(copy);
   EXPECT_STREQ(getKeyAsConstChar(&status, op, "DeviceID"), "P3OoG]YOgA1X");
   EXPECT_EQ(getKeyAsInt(&status, op, "Blocks"), 4096);
@@ -139,8 +141,10 @@ TEST_P(ToolkitTest, PropertiesAreReadWithTheirStatesTested) {
   CMPIUint16 count = 7;
   CMSetProperty(inst, "Count", &count, CMPI_uint16);
   CMSetProperty(inst, "Unset", nullptr, CMPI_null);
+  unsigned released = om->callCount("String.release");
   char *name = getPropertyAsChar(broker, &status, inst, "ElementName");
   EXPECT_STREQ(name, "vol0");
+  EXPECT_EQ(om->callCount("String.release"), released + 1);
   wsifree(name);
 
   CMPIData d = getEmbPropertyFromInst(broker, "Count", "L", CMPI_uint16, inst, 1, &status);
@@ -175,6 +179,14 @@ TEST_P(ToolkitTest, PropertiesAreReadWithTheirStatesTested) {
   EXPECT_EQ(retrieveDataFromInstanceProperty(&seen, inst, "Count", reader, &status), &seen);
   EXPECT_EQ(seen, 7);
   EXPECT_EQ(retrieveDataFromInstanceProperty(&seen, inst, "Unset", reader, &status), nullptr);
+  // The string object read is given back once the reader has used it.
+  released = om->callCount("String.release");
+  auto textReader = [](void *, CMPIStatus *, const CMPIValue *value, int) -> void * {
+    return const_cast<char *>(CMGetCharPtr(value->string));
+  };
+  EXPECT_NE(retrieveDataFromInstanceProperty(nullptr, inst, "ElementName", textReader, &status),
+            nullptr);
+  EXPECT_EQ(om->callCount("String.release"), released + 1);
   CMRelease(inst);
 }
 

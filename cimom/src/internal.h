@@ -220,6 +220,9 @@ enum class Kind {
 // turned back into the shell, then our back pointer and a magic number that
 // lets the broker tell its own objects from anything else.
 constexpr unsigned kMagic = 0xC1D0B1EC;
+// What the magic number becomes when the object is freed, so that a second
+// release of it can be told from a foreign pointer (ASan reports it anyway).
+constexpr unsigned kReleasedMagic = 0xDEADB1EC;
 template <class C>
 struct Shell {
   C c;
@@ -244,6 +247,8 @@ struct Obj {
 
   // Makes `child` a child of this object (freed with it).
   void adopt(Obj *child);
+  // Unlinks this child from its parent (an early release).
+  void leaveParent();
 
   Manager *om;
   Kind kind = Kind::Internal;
@@ -251,6 +256,7 @@ struct Obj {
   std::vector<Obj *> children;
   uint64_t seq = 0;
   std::thread::id creator;
+  unsigned *magicSlot = nullptr;  // the shell's magic number, marked when freed
 };
 
 // The object behind a CMPI pointer of ours, or nullptr.
@@ -259,6 +265,12 @@ Obj *objOf(const C *c) {
   if (c == nullptr) return nullptr;
   auto *shell = reinterpret_cast<const Shell<C> *>(c);
   return shell->magic == kMagic ? shell->obj : nullptr;
+}
+
+// True when the pointer is a CMPI object of ours that has been freed.
+template <class C>
+bool released(const C *c) {
+  return c != nullptr && reinterpret_cast<const Shell<C> *>(c)->magic == kReleasedMagic;
 }
 
 // ---- names and data -------------------------------------------------------
@@ -274,6 +286,11 @@ CMPIData nullData(CMPIType type = CMPI_null, CMPIValueState state = CMPI_nullVal
 bool ownValue(Manager *om, const CMPIValue *value, CMPIType type, CMPIData *out);
 // Deep copy of stored data (objects cloned as Embedded).
 CMPIData copyData(Manager *om, const CMPIData &data);
+// What a getter hands out for stored data: the same value, with the object
+// inside (if any) replaced by a fresh copy that `owner` keeps as a child.  The
+// caller may release that copy once; otherwise it goes with the owner.  The
+// owner's stored value is never touched.
+CMPIData handOut(Obj *owner, const CMPIData &stored);
 // Frees the objects inside stored data.
 void dropData(CMPIData &data);
 // The value as canonical text: strings quoted, numbers plain, objects nested.

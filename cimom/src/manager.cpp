@@ -48,16 +48,34 @@ Manager *managerOf(const CMPIBroker *broker) {
 Manager *currentManager() { return newest.load(); }
 
 // ---- objects ---------------------------------------------------------------------
+namespace {
+// Guards every parent/children link: getters of one object may run on
+// several threads at once (a shared context, an enumeration's instances).
+std::mutex linksMutex;
+}  // namespace
+
 Obj::Obj(Manager *manager) : om(manager) {}
 Obj::~Obj() {
-  for (Obj *child : children) {
-    child->parent = nullptr;
-    delete child;
+  std::vector<Obj *> doomed;
+  {
+    std::lock_guard<std::mutex> lock(linksMutex);
+    doomed.swap(children);
+    for (Obj *child : doomed) child->parent = nullptr;
   }
+  for (Obj *child : doomed) delete child;
+  if (magicSlot != nullptr) *magicSlot = kReleasedMagic;
 }
 void Obj::adopt(Obj *child) {
+  std::lock_guard<std::mutex> lock(linksMutex);
   child->parent = this;
   children.push_back(child);
+}
+void Obj::leaveParent() {
+  std::lock_guard<std::mutex> lock(linksMutex);
+  if (parent == nullptr) return;
+  auto &siblings = parent->children;
+  siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
+  parent = nullptr;
 }
 
 // ---- gate --------------------------------------------------------------------------
@@ -277,10 +295,7 @@ CMPIStatus Manager::release(Obj *obj) {
       break;
     }
     case Kind::Child:
-      if (obj->parent != nullptr) {
-        auto &siblings = obj->parent->children;
-        siblings.erase(std::remove(siblings.begin(), siblings.end(), obj), siblings.end());
-      }
+      obj->leaveParent();
       break;
     case Kind::Arena: {
       std::lock_guard<std::mutex> lock(objMutex_);

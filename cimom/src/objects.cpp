@@ -21,6 +21,7 @@ void initShell(Shell<C> &shell, Obj *obj, const FT *ft) {
   shell.c.ft = ft;
   shell.obj = obj;
   shell.magic = kMagic;
+  obj->magicSlot = &shell.magic;
 }
 
 using Entries = std::vector<std::pair<std::string, CMPIData>>;
@@ -395,7 +396,12 @@ T *self(const C *c) {
 template <class T, class C, Fn RELEASE>
 CMPIStatus releaseOf(C *c) {
   T *o = self<T>(c);
-  if (o == nullptr) return badHandle();
+  if (o == nullptr) {
+    if (released(c)) {
+      if (Manager *om = currentManager()) om->misuse("second release of a released object");
+    }
+    return badHandle();
+  }
   Gate g(o->om, RELEASE);
   if (g.failed()) return g.faultStatus();
   return o->om->release(o);
@@ -418,7 +424,8 @@ CMPIString *childString(Obj *parent, const std::string &text) {
   return makeString(parent->om, text, Kind::Child, parent);
 }
 
-// Reads entry `index`, handing out its name as a child string.
+// Reads entry `index`, handing out its name as a child string and its value
+// as a child copy (handOut).
 CMPIData entryAt(Obj *owner, Entries &entries, CMPICount index, CMPIString **name, Gate &g,
                  CMPIStatus *rc) {
   if (index >= entries.size()) {
@@ -428,16 +435,18 @@ CMPIData entryAt(Obj *owner, Entries &entries, CMPICount index, CMPIString **nam
   }
   if (name != nullptr) *name = childString(owner, entries[index].first);
   g.finish(rc);
-  return entries[index].second;
+  return handOut(owner, entries[index].second);
 }
-CMPIData entryNamed(Entries &entries, const char *name, Gate &g, CMPIStatus *rc, CMPIrc missing) {
+// A missing name is CMPI_RC_ERR_NO_SUCH_PROPERTY for every kind of entry
+// (property, key, argument, context entry).
+CMPIData entryNamed(Obj *owner, Entries &entries, const char *name, Gate &g, CMPIStatus *rc) {
   auto it = findEntry(entries, name);
   if (it == entries.end()) {
-    g.finish(rc, missing);
+    g.finish(rc, CMPI_RC_ERR_NO_SUCH_PROPERTY);
     return nullData(CMPI_null, CMPI_nullValue | CMPI_notFound);
   }
   g.finish(rc);
-  return it->second;
+  return handOut(owner, it->second);
 }
 
 // ---- String table ----------------------------------------------------------------------
@@ -459,7 +468,7 @@ CMPIData ctxGetEntry(const CMPIContext *c, const char *name, CMPIStatus *rc) {
   if (o == nullptr) return setBad(rc), nullData();
   Gate g(o->om, Fn::Context_getEntry);
   if (g.shortCircuit(rc)) return nullData();
-  return entryNamed(o->entries, name, g, rc, CMPI_RC_ERR_NO_SUCH_PROPERTY);
+  return entryNamed(o, o->entries, name, g, rc);
 }
 CMPIData ctxGetEntryAt(const CMPIContext *c, CMPICount index, CMPIString **name, CMPIStatus *rc) {
   auto *o = self<ContextObj>(c);
@@ -550,7 +559,7 @@ CMPIData instGetProperty(const CMPIInstance *i, const char *name, CMPIStatus *rc
   if (o == nullptr) return setBad(rc), nullData();
   Gate g(o->om, Fn::Instance_getProperty);
   if (g.shortCircuit(rc)) return nullData();
-  return entryNamed(o->props, name, g, rc, CMPI_RC_ERR_NO_SUCH_PROPERTY);
+  return entryNamed(o, o->props, name, g, rc);
 }
 CMPIData instGetPropertyAt(const CMPIInstance *i, CMPICount index, CMPIString **name,
                            CMPIStatus *rc) {
@@ -692,7 +701,7 @@ CMPIData pathGetKey(const CMPIObjectPath *op, const char *name, CMPIStatus *rc) 
   if (o == nullptr) return setBad(rc), nullData();
   Gate g(o->om, Fn::ObjectPath_getKey);
   if (g.shortCircuit(rc)) return nullData();
-  return entryNamed(o->keys, name, g, rc, CMPI_RC_ERR_NOT_FOUND);
+  return entryNamed(o, o->keys, name, g, rc);
 }
 CMPIData pathGetKeyAt(const CMPIObjectPath *op, CMPICount index, CMPIString **name,
                       CMPIStatus *rc) {
@@ -786,7 +795,7 @@ CMPIData argsGet(const CMPIArgs *as, const char *name, CMPIStatus *rc) {
   if (o == nullptr) return setBad(rc), nullData();
   Gate g(o->om, Fn::Args_getArg);
   if (g.shortCircuit(rc)) return nullData();
-  return entryNamed(o->args, name, g, rc, CMPI_RC_ERR_NOT_FOUND);
+  return entryNamed(o, o->args, name, g, rc);
 }
 CMPIData argsGetAt(const CMPIArgs *as, CMPICount index, CMPIString **name, CMPIStatus *rc) {
   auto *o = self<ArgsObj>(as);
@@ -831,7 +840,7 @@ CMPIData arrGetElementAt(const CMPIArray *a, CMPICount index, CMPIStatus *rc) {
     return nullData(o->type, CMPI_nullValue | CMPI_notFound);
   }
   g.finish(rc);
-  return o->elements[index];
+  return handOut(o, o->elements[index]);
 }
 CMPIStatus arrSetElementAt(const CMPIArray *a, CMPICount index, const CMPIValue *value,
                            const CMPIType type) {
@@ -893,7 +902,7 @@ CMPIData enGetNext(const CMPIEnumeration *en, CMPIStatus *rc) {
     return nullData();
   }
   g.finish(rc);
-  return o->items[o->pos++];
+  return handOut(o, o->items[o->pos++]);
 }
 CMPIBoolean enHasNext(const CMPIEnumeration *en, CMPIStatus *rc) {
   auto *o = self<EnumObj>(en);

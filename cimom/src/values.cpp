@@ -205,6 +205,16 @@ CMPIData copyData(Manager *, const CMPIData &data) {
   return out;
 }
 
+CMPIData handOut(Obj *owner, const CMPIData &stored) {
+  CMPIData out = stored;
+  Obj *source = dataObject(stored);
+  if (source == nullptr) return out;
+  Obj *copy = source->copy();
+  owner->om->place(copy, Kind::Child, owner);
+  setObjectIn(out.value, out.type, copy);
+  return out;
+}
+
 void dropData(CMPIData &data) {
   if (!(data.state & CMPI_nullValue) && isObjectType(data.type)) {
     Obj *obj = objectIn(data.value, data.type);

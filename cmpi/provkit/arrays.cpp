@@ -35,9 +35,10 @@ bool copyElements(const CMPIArray *from, CMPICount count, CMPIArray *to, CMPICou
 }
 
 // The two arrays as one: the second when the first is missing or empty, the
-// first when the second is (an empty input is released); otherwise a new
-// array of both, and both inputs are released.  Null with the reason in
-// status, both inputs untouched.
+// first when the second is; otherwise a new array of both, and both inputs
+// are released.  Null with the reason in status, both inputs untouched.
+// An empty input that is not returned is released too: the caller hands both
+// arrays over and keeps only the result, so nobody else would free it.
 CMPIArray *joinCMPIArrays(const CMPIBroker *broker, CMPIArray *first, CMPIArray *second,
                           CMPIStatus *status) {
   if (first == nullptr) return second;
@@ -233,9 +234,33 @@ void mergeCMPIArray(const CMPIBroker *broker, CMPIArray **place, CMPIArray *seco
 }
 
 void freeCMPIArray(CMPIArray *array) {
-  // The strings, instances, date-times and paths inside are the array's own
-  // copies: releasing the array releases them.
-  if (array != nullptr) CMRelease(array);
+  if (array == nullptr) return;
+  // Object managers may hand out the array's own objects from a read, so each
+  // one read here is given back before the array itself.
+  CMPIStatus local{CMPI_RC_OK, nullptr};
+  CMPICount count = CMGetArrayCount(array, &local);
+  for (CMPICount i = 0; i < count && local.rc == CMPI_RC_OK; ++i) {
+    CMPIData element = CMGetArrayElementAt(array, i, &local);
+    if (local.rc != CMPI_RC_OK || (element.state & ~CMPI_keyValue) != CMPI_goodValue) continue;
+    switch (element.type) {
+      case CMPI_string:
+        if (element.value.string != nullptr) CMRelease(element.value.string);
+        break;
+      case CMPI_instance:
+        if (element.value.inst != nullptr) CMRelease(element.value.inst);
+        break;
+      case CMPI_dateTime:
+        if (element.value.dateTime != nullptr) CMRelease(element.value.dateTime);
+        break;
+      case CMPI_ref:
+        if (element.value.ref != nullptr) CMRelease(element.value.ref);
+        break;
+      default:
+        break;
+    }
+  }
+  pk::adoptStatus(nullptr, local);
+  CMRelease(array);
 }
 
 CMPIArray *convertListToArray(const CMPIBroker *broker, CMPIStatus *status, WSIList *list,

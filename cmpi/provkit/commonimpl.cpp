@@ -425,7 +425,7 @@ char *getDevIDFromPath(const CMPIBroker *broker, const CMPIObjectPath *op, CMPIS
   pk::StatusSlot st(status);
   CMPIStatus keyStatus{CMPI_RC_OK, nullptr};
   WsiText key(getKeyAsChar(&keyStatus, op, "InstanceID"));
-  if (keyStatus.rc == CMPI_RC_ERR_NOT_FOUND || keyStatus.rc == CMPI_RC_ERR_NO_SUCH_PROPERTY) {
+  if (keyStatus.rc == CMPI_RC_ERR_NO_SUCH_PROPERTY) {
     // A path without the key names no statistics object; that is no error.
     pk::adoptStatus(nullptr, keyStatus);
     return nullptr;

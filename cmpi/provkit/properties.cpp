@@ -48,8 +48,9 @@ bool holdsObject(CMPIType type) {
   }
 }
 
-// Reads a string key of the path: its data, or nullptr with the status set.
-const CMPIString *stringKey(CMPIStatus *status, const CMPIObjectPath *path, const char *keyName) {
+// Reads a string key of the path: its string object (which the caller may
+// release), or nullptr with the status set.
+CMPIString *stringKey(CMPIStatus *status, const CMPIObjectPath *path, const char *keyName) {
   if (path == nullptr) {
     setBareStatus(status, CMPI_RC_ERR_INVALID_PARAMETER);
     return nullptr;
@@ -62,6 +63,35 @@ const CMPIString *stringKey(CMPIStatus *status, const CMPIObjectPath *path, cons
     return nullptr;
   }
   return (key.state & CMPI_nullValue) != 0 ? nullptr : key.value.string;
+}
+
+// Releases the encapsulated object of a good value read from an object.
+void releaseValueObject(const CMPIData &data) {
+  if ((data.state & (CMPI_nullValue | CMPI_badValue | CMPI_notFound)) != 0) return;
+  CMPIValue value = data.value;
+  if ((data.type & CMPI_ARRAY) != 0) {
+    if (value.array != nullptr) CMRelease(value.array);
+    return;
+  }
+  switch (data.type) {
+    case CMPI_instance:
+      if (value.inst != nullptr) CMRelease(value.inst);
+      break;
+    case CMPI_ref:
+      if (value.ref != nullptr) CMRelease(value.ref);
+      break;
+    case CMPI_args:
+      if (value.args != nullptr) CMRelease(value.args);
+      break;
+    case CMPI_string:
+      if (value.string != nullptr) CMRelease(value.string);
+      break;
+    case CMPI_dateTime:
+      if (value.dateTime != nullptr) CMRelease(value.dateTime);
+      break;
+    default:
+      break;
+  }
 }
 
 }  // namespace
@@ -80,9 +110,10 @@ int getKeyAsInt(CMPIStatus *status, const CMPIObjectPath *path, const char *keyN
 }
 
 char *getKeyAsChar(CMPIStatus *status, const CMPIObjectPath *path, const char *keyName) {
-  // The key's string is the path's own data and goes with the path.
-  const CMPIString *key = stringKey(status, path, keyName);
-  const char *text = key != nullptr ? CMGetCharsPtr(key, nullptr) : nullptr;
+  // The copy outlives the key's string object, which is given back at once
+  // rather than left to accumulate until the path goes.
+  pk::CmpiObject<CMPIString> key(stringKey(status, path, keyName));
+  const char *text = key ? CMGetCharsPtr(key.get(), nullptr) : nullptr;
   return text != nullptr ? wsistrdup(text) : nullptr;
 }
 
@@ -114,7 +145,9 @@ char *getPropertyAsChar(const CMPIBroker *broker, CMPIStatus *status, const CMPI
   if (data.type != CMPI_string || (data.state & CMPI_nullValue) != 0 ||
       data.value.string == nullptr)
     return nullptr;
-  const char *text = CMGetCharsPtr(data.value.string, nullptr);
+  // The string object is released once its text is copied.
+  pk::CmpiObject<CMPIString> string(data.value.string);
+  const char *text = CMGetCharsPtr(string.get(), nullptr);
   if (text == nullptr) return nullptr;
   char *copy = wsistrdup(text);
   if (copy == nullptr) raiseCMPIError(broker, st.get(), CMPI_RC_ERR_FAILED, "Insufficient memory");
@@ -163,22 +196,22 @@ void *retrieveDataFromInstanceProperty(void *callerValue, const CMPIInstance *in
                                        CMPIStatus *status) {
   pk::StatusSlot st(status);
   CMPIData data = CMGetProperty(instance, name, st.get());
-  if (!st.ok() || reader == nullptr) return nullptr;
-  // The value is the instance's own data: the reader borrows it and it goes
-  // with the instance.
+  if (!st.ok()) return nullptr;
   bool isNull =
       (data.state & CMPI_nullValue) != 0 || (holdsObject(data.type) && data.value.inst == nullptr);
   if (isNull) return nullptr;
-  return reader(callerValue, st.get(), &data.value, 0);
+  // The reader only borrows the value; its object is given back afterwards.
+  void *result = reader != nullptr ? reader(callerValue, st.get(), &data.value, 0) : nullptr;
+  releaseValueObject(data);
+  return result;
 }
 
 int isParamPresent(const char *label, const CMPIBroker *broker, const CMPIArgs *args,
                    const char *name, CMPIData *dataOut, CMPIStatus *status) {
   pk::StatusSlot st(status);
   CMPIData data = CMGetArg(args, name, st.get());
-  // An absent parameter is an ordinary answer, not an error to report.  Object
-  // managers name it either way.
-  if (st.get()->rc == CMPI_RC_ERR_NO_SUCH_PROPERTY || st.get()->rc == CMPI_RC_ERR_NOT_FOUND) {
+  // An absent parameter is an ordinary answer, not an error to report.
+  if (st.get()->rc == CMPI_RC_ERR_NO_SUCH_PROPERTY) {
     setBareStatus(st.get(), CMPI_RC_OK);
     return 0;
   }

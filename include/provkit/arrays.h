@@ -49,7 +49,7 @@ PK_EXPORT WSIList *mapCMPIArrayToList(const CMPIBroker *broker, CMPIStatus *stat
 PK_EXPORT void mergeCMPIArray(const CMPIBroker *broker, CMPIArray **place, CMPIArray *second,
                               CMPIStatus *status);
 
-/* Releases the array together with the strings, instances, date-times and paths it holds. */
+/* Releases each string, instance, date-time and path read from the array, then the array. */
 PK_EXPORT void freeCMPIArray(CMPIArray *array);
 
 /* New array of arrayType holding the values the list's elements point to (instances and object

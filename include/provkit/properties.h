@@ -48,7 +48,8 @@ PK_EXPORT CMPIData getEmbPropertyFromInst(const CMPIBroker *broker, const char *
                                           const CMPIInstance *instance, int required,
                                           CMPIStatus *status);
 
-/* What reader returns for the property's non-null value, or null when it cannot be read. */
+/* What reader returns for the property's non-null value (borrowed by reader and released
+ * afterwards), or null when it cannot be read. */
 PK_EXPORT void *retrieveDataFromInstanceProperty(void *callerValue, const CMPIInstance *instance,
                                                  const char *name, PKPropertyReader reader,
                                                  CMPIStatus *status);
