@@ -16,6 +16,7 @@
 
 #include "cache.h"
 #include "diag.h"
+#include "filerio.h"
 #include "wbemkelvai/wsiapi.h"
 #include "wbemkelvai/wsifiler.h"
 
@@ -31,19 +32,15 @@ ServerPtr connect(const Filer *filer, KELVAStatus *status) {
     setKELVAStatus(status, 0, "No filer given");
     return ServerPtr(nullptr, destroyServerInfo);
   }
-  ServerPtr server(_createServerInfo(filer->host, filer->userName, filer->password,
-                                     filer->connParam3, filer->connParam1, filer->connParam2,
-                                     __FILE__, __LINE__),
-                   destroyServerInfo);
+  ServerPtr server(
+      _createServerInfo(filer->host, filer->userName, filer->password, filer->connParam3,
+                        filer->connParam1, filer->connParam2, __FILE__, __LINE__),
+      destroyServerInfo);
   if (server == nullptr) {
-    setKELVAStatus(status, 0, (std::string("Unable to create a connection to ") + filer->host).c_str());
+    setKELVAStatus(status, 0,
+                   (std::string("Unable to create a connection to ") + filer->host).c_str());
   }
   return server;
-}
-
-bool unreachable(const WSIElement *answer) {
-  int number = getResultErrorNum(answer);
-  return number == WSI_ERR_UNREACHABLE || number == WSI_ERR_TIMEOUT || number == WSI_ERR_DROPPED;
 }
 
 // Sends a request without parameters.  On a failed answer the status is set with
@@ -62,9 +59,7 @@ ElementPtr call(WSIServerInfo *server, const char *api, KELVAStatus *status,
     return noElement();
   }
   if (checkResultStatus(answer.get()) == 0 && (tolerate == nullptr || !tolerate(answer.get()))) {
-    char *text = getErrorWithIP(answer.get(), server);
-    setKELVAStatus(status, 0, text != nullptr ? text : "Filer request failed");
-    wsifree(text);
+    wsi::setAnswerError(status, answer.get(), server);
   }
   return answer;
 }
@@ -75,9 +70,8 @@ char *dup(const char *text) { return text != nullptr ? wsistrdup(text) : nullptr
 std::string reverseName(const char *address) {
   unsigned a = 0, b = 0, c = 0, d = 0;
   char rest = 0;
-  if (address == nullptr ||
-      std::sscanf(address, "%u.%u.%u.%u%c", &a, &b, &c, &d, &rest) != 4 || a > 255 || b > 255 ||
-      c > 255 || d > 255) {
+  if (address == nullptr || std::sscanf(address, "%u.%u.%u.%u%c", &a, &b, &c, &d, &rest) != 4 ||
+      a > 255 || b > 255 || c > 255 || d > 255) {
     return std::string();
   }
   return std::to_string(d) + "." + std::to_string(c) + "." + std::to_string(b) + "." +
@@ -86,10 +80,12 @@ std::string reverseName(const char *address) {
 
 // Appends the IPv4 addresses of a net-ifconfig-get answer, in order.
 bool collectIPv4(const WSIElement *answer, std::vector<std::string> &out) {
-  WSIIterator *interfaces = _createIterator(getChildElement(answer, "interfaces"), __FILE__, __LINE__);
+  WSIIterator *interfaces =
+      _createIterator(getChildElement(answer, "interfaces"), __FILE__, __LINE__);
   if (interfaces == nullptr) return false;
   while (WSIElement *info = getNextElement(interfaces)) {
-    WSIIterator *addresses = _createIterator(getChildElement(info, "ipv4-addresses"), __FILE__, __LINE__);
+    WSIIterator *addresses =
+        _createIterator(getChildElement(info, "ipv4-addresses"), __FILE__, __LINE__);
     if (addresses == nullptr) {
       releaseIterator(interfaces);
       return false;
@@ -154,13 +150,7 @@ int portOf(const Filer *filer) {
   return filer->connParam1 == WSI_TRANSPORT_HTTP ? 80 : 443;
 }
 
-std::string keyOf(const Filer *filer) {
-  std::string k(filer->systemId);
-  for (char &c : k) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return k;
-}
+std::string keyOf(const Filer *filer) { return lowered(filer->systemId); }
 
 bool validFiler(const Filer *filer, KELVAStatus *status) {
   if (filer == nullptr || filer->systemId == nullptr || filer->host == nullptr) {
@@ -207,31 +197,45 @@ bool loadEntry(CacheEntry &entry, const Filer *filer, KELVAStatus *status) {
   ElementPtr node = call(server.get(), "iscsi-node-get-name", status, anyFailure);
   ElementPtr service = call(server.get(), "iscsi-service-status", status, anyFailure);
   if (node == nullptr || service == nullptr) return false;
-  if (unreachable(node.get()) || unreachable(service.get())) {
-    char *text = getErrorWithIP(unreachable(node.get()) ? node.get() : service.get(), server.get());
-    setKELVAStatus(status, 0, text != nullptr ? text : "Filer unreachable");
-    wsifree(text);
+  if (wsi::filerAway(node.get()) || wsi::filerAway(service.get())) {
+    wsi::setAnswerError(status, wsi::filerAway(node.get()) ? node.get() : service.get(),
+                        server.get(), "Filer unreachable");
     return false;
   }
-  char *nodeName = checkResultStatus(node.get()) != 0 ? dup(getStringElement(node.get(), "node-name")) : nullptr;
+  char *nodeName =
+      checkResultStatus(node.get()) != 0 ? dup(getStringElement(node.get(), "node-name")) : nullptr;
   wsifree(entry.data.iscsiNodeName);
   entry.data.healthState = healthFromText(getStringElement(health.get(), "status"));
   entry.data.iscsiNodeName = nodeName;
   entry.data.iscsiNodeState =
-      checkResultStatus(service.get()) != 0 && getBoolElement(service.get(), "is-available", 0) != 0 ? 1 : 0;
+      checkResultStatus(service.get()) != 0 && getBoolElement(service.get(), "is-available", 0) != 0
+          ? 1
+          : 0;
   entry.loaded = true;
   entry.loadedAt = std::chrono::steady_clock::now();
   return true;
 }
 
 bool stale(const CacheEntry &entry) {
-  return !entry.loaded ||
-         std::chrono::steady_clock::now() - entry.loadedAt > std::chrono::seconds(WSI_FILER_CACHE_TTL_SECONDS);
+  return !entry.loaded || std::chrono::steady_clock::now() - entry.loadedAt >
+                              std::chrono::seconds(WSI_FILER_CACHE_TTL_SECONDS);
 }
 
 }  // namespace
 
 namespace wsi {
+
+bool filerAway(const WSIElement *answer) {
+  int number = getResultErrorNum(answer);
+  return number == WSI_ERR_UNREACHABLE || number == WSI_ERR_TIMEOUT || number == WSI_ERR_DROPPED;
+}
+
+void setAnswerError(KELVAStatus *status, const WSIElement *answer, const WSIServerInfo *server,
+                    const char *fallback) {
+  char *text = getErrorWithIP(answer, server);
+  setKELVAStatus(status, 0, text != nullptr ? text : fallback);
+  wsifree(text);
+}
 
 bool withStorage(const Filer *filer, KELVAStatus *status,
                  const std::function<bool(StorageAccess &)> &use) {
@@ -295,7 +299,7 @@ WSI_EXPORT KELVASysInfo *getKELVASysInfo(KELVAStatus *status, const Filer *filer
     }
     KELVAStatus local = KELVA_STATUS_INIT;
     ElementPtr answer = call(server.get(), "system-get-info", &local);
-    if (answer != nullptr && unreachable(answer.get())) {
+    if (answer != nullptr && wsi::filerAway(answer.get())) {
       clearKELVAStatus(&local);
       info->online = 0;
       info->systemId = dup(filer->systemId);
@@ -339,14 +343,8 @@ WSI_EXPORT KELVASysInfo *getKELVASysInfo(KELVAStatus *status, const Filer *filer
 
 WSI_EXPORT void freeKELVASysInfo(KELVASysInfo *info) {
   if (info == nullptr) return;
-  wsifree(info->systemId);
-  wsifree(info->systemName);
-  wsifree(info->serialNumber);
-  wsifree(info->reverseLookupName);
-  wsifree(info->model);
-  wsifree(info->vendor);
-  wsifree(info->osVersion);
-  wsifree(info);
+  wsi::freeWithTexts(info, {info->systemId, info->systemName, info->serialNumber,
+                            info->reverseLookupName, info->model, info->vendor, info->osVersion});
 }
 
 WSI_EXPORT KELVACFStatus *getCFStatus(const Filer *filer, KELVAStatus *status) {
@@ -368,10 +366,7 @@ WSI_EXPORT KELVACFStatus *getCFStatus(const Filer *filer, KELVAStatus *status) {
 
 WSI_EXPORT void freeCFStatus(KELVACFStatus *cfStatus) {
   if (cfStatus == nullptr) return;
-  wsifree(cfStatus->state);
-  wsifree(cfStatus->partner);
-  wsifree(cfStatus->reason);
-  wsifree(cfStatus);
+  wsi::freeWithTexts(cfStatus, {cfStatus->state, cfStatus->partner, cfStatus->reason});
 }
 
 WSI_EXPORT WSIList *getAllIPV4IPs(const Filer *filer, KELVAStatus *status) {
@@ -414,9 +409,10 @@ WSI_EXPORT int getSystemVersion(KELVAStatus *status, const Filer *filer, int32_t
     static const std::regex release(R"((\d+)\.(\d+)(?:\.(\d+))?)");
     std::cmatch m;
     if (text == nullptr || !std::regex_search(text, m, release)) {
-      setKELVAStatus(status, 0, (std::string("Unable to read the release of '") +
-                                 (text != nullptr ? text : "") + "'")
-                                    .c_str());
+      setKELVAStatus(
+          status, 0,
+          (std::string("Unable to read the release of '") + (text != nullptr ? text : "") + "'")
+              .c_str());
       return 0;
     }
     if (major != nullptr) *major = std::stoi(m[1].str());

@@ -188,7 +188,8 @@ WSI_EXPORT char *buildDatFilePath(KELVAStatus *status) {
       return nullptr;
     }
     char *path = newText(dir);
-    if (path == nullptr) setKELVAStatus(status, 0, "Insufficient memory for the data directory path");
+    if (path == nullptr)
+      setKELVAStatus(status, 0, "Insufficient memory for the data directory path");
     return path;
   } catch (const std::bad_alloc &) {
     setKELVAStatus(status, 0, "Insufficient memory for the data directory path");
@@ -196,9 +197,15 @@ WSI_EXPORT char *buildDatFilePath(KELVAStatus *status) {
   }
 }
 
-WSI_EXPORT char *buildFilerDatPath(KELVAStatus *status) { return dataFilePath(status, "filers.dat"); }
-WSI_EXPORT char *buildFilerTmpPath(KELVAStatus *status) { return dataFilePath(status, "filers.dat.tmp"); }
-WSI_EXPORT char *buildFilerBackPath(KELVAStatus *status) { return dataFilePath(status, "filers.dat.back"); }
+WSI_EXPORT char *buildFilerDatPath(KELVAStatus *status) {
+  return dataFilePath(status, "filers.dat");
+}
+WSI_EXPORT char *buildFilerTmpPath(KELVAStatus *status) {
+  return dataFilePath(status, "filers.dat.tmp");
+}
+WSI_EXPORT char *buildFilerBackPath(KELVAStatus *status) {
+  return dataFilePath(status, "filers.dat.back");
+}
 
 WSI_EXPORT char *basicEncode(char *line) {
   if (line != nullptr) obfuscate(line, true);
@@ -216,7 +223,8 @@ WSI_EXPORT int writeFilerToDisk(KELVAStatus *status, FILE *file, const char *enc
   // write error that the buffer hides until then is reported by that sync.
   if (std::fwrite(encodedLine, 1, length, file) != length || std::fputc('\n', file) == EOF) {
     int error = platform::lastErrno();
-    setKELVAStatus(status, 0, ("Unable to write a filer line, errno: " + std::to_string(error)).c_str());
+    setKELVAStatus(status, 0,
+                   ("Unable to write a filer line, errno: " + std::to_string(error)).c_str());
     return 0;
   }
   return 1;
@@ -234,9 +242,10 @@ WSI_EXPORT int getFilersFromDiskFile(KELVAStatus *status, WSIList *filers) {
     if (!platform::fileExists(path)) return 1;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-      setKELVAStatus(status, 0, (std::string("Unable to open ") + path + ", errno: " +
-                                 std::to_string(platform::lastErrno()))
-                                    .c_str());
+      setKELVAStatus(status, 0,
+                     (std::string("Unable to open ") + path +
+                      ", errno: " + std::to_string(platform::lastErrno()))
+                         .c_str());
       return 0;
     }
     std::string line;
@@ -279,16 +288,19 @@ WSI_EXPORT int copyFilerDat(KELVAStatus *status, const char *from, const char *t
   std::FILE *out = nullptr;
   std::FILE *in = std::fopen(from, "rb");
   if (in == nullptr && platform::fileExists(from)) {
-    setKELVAStatus(status, 0, (std::string("Unable to open ") + from + ", errno: " +
-                               std::to_string(platform::lastErrno()))
-                                  .c_str());
+    setKELVAStatus(status, 0,
+                   (std::string("Unable to open ") + from +
+                    ", errno: " + std::to_string(platform::lastErrno()))
+                       .c_str());
     return 0;
   }
   out = std::fopen(to, "wb");
   if (out == nullptr) {
     int error = platform::lastErrno();
     if (in != nullptr) std::fclose(in);
-    setKELVAStatus(status, 0, (std::string("Unable to open ") + to + ", errno: " + std::to_string(error)).c_str());
+    setKELVAStatus(
+        status, 0,
+        (std::string("Unable to open ") + to + ", errno: " + std::to_string(error)).c_str());
     return 0;
   }
   platform::restrictOpenFileToOwner(out);
@@ -332,8 +344,7 @@ WSI_EXPORT char *encodeInstanceID(const char *system, const char *localPart) {
 }
 
 WSI_EXPORT int getFilerAndNameFromInstanceId(KELVAStatus *status, char *instanceID,
-                                             char **systemIdOut, char **prefixOut,
-                                             char **nameOut) {
+                                             char **systemIdOut, char **prefixOut, char **nameOut) {
   if (instanceID == nullptr) {
     setKELVAStatus(status, 0, "No InstanceID given");
     return 0;

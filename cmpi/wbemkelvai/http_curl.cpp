@@ -82,7 +82,8 @@ Result postHttp(WSIServerInfo &server, const std::string &body, std::string &ans
   curl_easy_setopt(easy, CURLOPT_USERNAME, server.userName.c_str());
   curl_easy_setopt(easy, CURLOPT_PASSWORD, server.password.c_str());
   curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(server.timeoutSeconds) * 1000L);
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(server.timeoutSeconds) * 1000L);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+                   static_cast<long>(server.timeoutSeconds) * 1000L);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, collect);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error);
@@ -94,7 +95,8 @@ Result postHttp(WSIServerInfo &server, const std::string &body, std::string &ans
   CURLcode code = curl_easy_perform(easy);
   curl_slist_free_all(headers);
   if (code != CURLE_OK) {
-    if (sink.tooLarge || code == CURLE_FILESIZE_EXCEEDED) return {Outcome::TooLarge, "answer too large"};
+    if (sink.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
+      return {Outcome::TooLarge, "answer too large"};
     std::string why = error[0] != '\0' ? error : curl_easy_strerror(code);
     return {outcomeOf(code), why};
   }

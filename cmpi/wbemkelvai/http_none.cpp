@@ -5,8 +5,9 @@
 namespace wsi::transport {
 
 Result postHttp(WSIServerInfo &server, const std::string &, std::string &) {
-  return {Outcome::Unsupported, "This build of the controller library has no HTTP transport; filer " +
-                                    server.host + " cannot be reached"};
+  return {Outcome::Unsupported,
+          "This build of the controller library has no HTTP transport; filer " + server.host +
+              " cannot be reached"};
 }
 
 void closeHttp(WSIServerInfo &) {}

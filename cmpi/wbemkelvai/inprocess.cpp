@@ -60,10 +60,9 @@ bool postInProcess(WSIServerInfo &server, const std::string &body, std::string &
   auto found = registry().find(key(server.host.c_str()));
   if (found == registry().end()) return false;
   Sink sink{&answer, false};
-  int outcome = found->second.handler(found->second.context, server.userName.c_str(),
-                                      server.password.c_str(), body.data(), body.size(),
-                                      static_cast<long>(server.timeoutSeconds) * 1000L,
-                                      writeAnswer, &sink);
+  int outcome = found->second.handler(
+      found->second.context, server.userName.c_str(), server.password.c_str(), body.data(),
+      body.size(), static_cast<long>(server.timeoutSeconds) * 1000L, writeAnswer, &sink);
   switch (outcome) {
     case WSI_INPROC_OK:
       result = sink.tooLarge ? Result{Outcome::TooLarge, "answer too large"} : Result{};
@@ -72,7 +71,8 @@ bool postInProcess(WSIServerInfo &server, const std::string &body, std::string &
       result = {Outcome::Unreachable, "the in-process filer is off-line"};
       break;
     case WSI_INPROC_DROPPED:
-      result = {Outcome::Dropped, "connection dropped after " + std::to_string(answer.size()) + " bytes"};
+      result = {Outcome::Dropped,
+                "connection dropped after " + std::to_string(answer.size()) + " bytes"};
       break;
     case WSI_INPROC_TIMEOUT:
       result = {Outcome::Timeout, "the in-process filer did not answer in time"};

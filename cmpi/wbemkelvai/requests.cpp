@@ -96,21 +96,25 @@ std::unique_ptr<WSIElement> answerFromTransport(const wsi::transport::Result &re
     case Outcome::Ok:
       break;
     case Outcome::Unreachable:
-      return wsi::failedAnswer(WSI_ERR_UNREACHABLE, "Unable to reach filer " + server.host + ": " + d);
+      return wsi::failedAnswer(WSI_ERR_UNREACHABLE,
+                               "Unable to reach filer " + server.host + ": " + d);
     case Outcome::Timeout:
-      return wsi::failedAnswer(WSI_ERR_TIMEOUT,
-                               "No answer from filer " + server.host + " within " +
-                                   std::to_string(server.timeoutSeconds) + " s: " + d);
+      return wsi::failedAnswer(WSI_ERR_TIMEOUT, "No answer from filer " + server.host + " within " +
+                                                    std::to_string(server.timeoutSeconds) +
+                                                    " s: " + d);
     case Outcome::Dropped:
-      return wsi::failedAnswer(WSI_ERR_DROPPED,
-                               "Filer " + server.host + " closed the connection before the answer was complete: " + d);
+      return wsi::failedAnswer(
+          WSI_ERR_DROPPED,
+          "Filer " + server.host + " closed the connection before the answer was complete: " + d);
     case Outcome::Unauthorized:
-      return wsi::failedAnswer(WSI_ERR_AUTH, "Filer " + server.host + " refused user '" + server.userName + "': " + d);
+      return wsi::failedAnswer(
+          WSI_ERR_AUTH, "Filer " + server.host + " refused user '" + server.userName + "': " + d);
     case Outcome::HttpError:
       return wsi::failedAnswer(WSI_ERR_HTTP, "Filer " + server.host + " answered " + d);
     case Outcome::TooLarge:
-      return wsi::failedAnswer(WSI_ERR_BAD_ANSWER, "Answer of filer " + server.host + " is larger than " +
-                                                       std::to_string(WSI_MAX_ANSWER_BYTES) + " bytes");
+      return wsi::failedAnswer(WSI_ERR_BAD_ANSWER,
+                               "Answer of filer " + server.host + " is larger than " +
+                                   std::to_string(WSI_MAX_ANSWER_BYTES) + " bytes");
     case Outcome::Unsupported:
       return wsi::failedAnswer(WSI_ERR_NO_TRANSPORT, d);
   }
@@ -127,7 +131,8 @@ WSIElement *invoke(WSIServerInfo *server, WSIElement *request, const char *file,
   std::string why;
   if (!wsi::wire::writeRequest(*request, body, why)) {
     wsi::log(file, line, "Request " + request->name + " not sent: " + why);
-    return wsi::failedAnswer(wsi::wire::kAvailable ? WSI_ERR_BAD_REQUEST : WSI_ERR_NO_TRANSPORT, why)
+    return wsi::failedAnswer(wsi::wire::kAvailable ? WSI_ERR_BAD_REQUEST : WSI_ERR_NO_TRANSPORT,
+                             why)
         .release();
   }
   std::string text;
@@ -138,8 +143,9 @@ WSIElement *invoke(WSIServerInfo *server, WSIElement *request, const char *file,
   std::unique_ptr<WSIElement> answer = answerFromTransport(result, *server);
   if (answer == nullptr) answer = wsi::wire::readAnswer(text);
   if (!answer->passed) {
-    wsi::log(file, line, request->name + " on " + server->host + " failed (" +
-                             std::to_string(answer->errorNumber) + "): " + answer->reason);
+    wsi::log(file, line,
+             request->name + " on " + server->host + " failed (" +
+                 std::to_string(answer->errorNumber) + "): " + answer->reason);
   }
   return answer.release();
 }
@@ -176,7 +182,9 @@ WSI_EXPORT int addBoolElement(WSIElement *element, const char *name, int value) 
   return addLeaf(element, name, value != 0 ? "true" : "false");
 }
 
-WSI_EXPORT int addChildElement(WSIElement *parent, WSIElement *child) { return appendChild(parent, child); }
+WSI_EXPORT int addChildElement(WSIElement *parent, WSIElement *child) {
+  return appendChild(parent, child);
+}
 
 WSI_EXPORT void freeElement(WSIElement *element) { delete element; }
 
@@ -208,8 +216,9 @@ WSI_EXPORT WSIServerInfo *_createServerInfo(const char *host, const char *userNa
     delete server;
     return nullptr;
   }
-  wsi::trace(file, line, std::string("Connection to ") + host + " over " +
-                             transportName(connParam1) + " port " + std::to_string(server->port));
+  wsi::trace(file, line,
+             std::string("Connection to ") + host + " over " + transportName(connParam1) +
+                 " port " + std::to_string(server->port));
   return server;
 }
 
@@ -261,7 +270,8 @@ WSI_EXPORT int getResultErrorNum(const WSIElement *answer) {
 }
 
 WSI_EXPORT const char *getResultErrorString(const WSIElement *answer) {
-  return answer != nullptr && answer->isAnswer && !answer->passed ? answer->reason.c_str() : nullptr;
+  return answer != nullptr && answer->isAnswer && !answer->passed ? answer->reason.c_str()
+                                                                  : nullptr;
 }
 
 WSI_EXPORT WSIElement *getChildElement(const WSIElement *element, const char *name) {

@@ -63,9 +63,9 @@ bool wildcardMatch(const char *pattern, const char *value) {
       ++p;
       literal = true;
     }
-    if (*p != '\0' && ((!literal && *p == '?') ||
-                       lowerAscii(static_cast<unsigned char>(*p)) ==
-                           lowerAscii(static_cast<unsigned char>(*value)))) {
+    if (*p != '\0' &&
+        ((!literal && *p == '?') || lowerAscii(static_cast<unsigned char>(*p)) ==
+                                        lowerAscii(static_cast<unsigned char>(*value)))) {
       pattern = p + 1;
       ++value;
       continue;
@@ -81,7 +81,9 @@ bool wildcardMatch(const char *pattern, const char *value) {
 }  // namespace
 
 namespace wsi {
-void trace(const char *file, int line, const std::string &text) { emit(traceSink, file, line, text); }
+void trace(const char *file, int line, const std::string &text) {
+  emit(traceSink, file, line, text);
+}
 void log(const char *file, int line, const std::string &text) { emit(logSink, file, line, text); }
 }  // namespace wsi
 

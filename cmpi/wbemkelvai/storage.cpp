@@ -12,11 +12,13 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cache.h"
 #include "diag.h"
 #include "element.h"
+#include "filerio.h"
 #include "wbemkelvai/wsiapi.h"
 #include "wbemkelvai/wsistorage.h"
 
@@ -33,7 +35,12 @@ struct Plex {
   std::string name;
   std::vector<RaidGroup> groups;
 };
+// Each kind of cached record names its piece, the request that lists it and the
+// list in the answer.
 struct Aggr {
+  static constexpr Piece kPiece = kAggregates;
+  static constexpr const char *kApi = "aggr-list-info";
+  static constexpr const char *kList = "aggregates";
   std::string name, uuid, state, mirrorStatus, raidStatus;
   int kind = 1;
   uint64_t size = 0, managed = 0, used = 0, available = 0;
@@ -41,6 +48,9 @@ struct Aggr {
   std::vector<Plex> plexes;
 };
 struct Vol {
+  static constexpr Piece kPiece = kVolumes;
+  static constexpr const char *kApi = "volume-list-info";
+  static constexpr const char *kList = "volumes";
   std::string uuid, name, aggregate, state, raidType;
   int kind = 1;
   uint64_t size = 0, used = 0, available = 0, snapshotReserve = 0;
@@ -48,10 +58,16 @@ struct Vol {
   bool sealmode = false, root = false;
 };
 struct Disk {
+  static constexpr Piece kPiece = kDisks;
+  static constexpr const char *kApi = "disk-list-info";
+  static constexpr const char *kList = "disks";
   std::string name, state, aggregate, plex, raidGroup, type, serial;
   uint64_t size = 0, used = 0;
 };
 struct Lun {
+  static constexpr Piece kPiece = kLuns;
+  static constexpr const char *kApi = "lun-list-info";
+  static constexpr const char *kList = "luns";
   std::string path, serial, backing, volume, osType, uuid;
   uint64_t size = 0, used = 0;
   bool online = true, mapped = false, reserved = true;
@@ -61,6 +77,9 @@ struct LunMap {
   int lunId = 0;
 };
 struct IGroup {
+  static constexpr Piece kPiece = kIGroups;
+  static constexpr const char *kApi = "igroup-list-info";
+  static constexpr const char *kList = "initiator-groups";
   std::string name, type, osType, portSet;
   std::vector<std::string> initiators;
   std::vector<LunMap> maps;
@@ -77,11 +96,7 @@ struct Cached {
 }  // namespace
 
 struct StoragePieces {
-  Cached<Aggr> aggrs;
-  Cached<Vol> vols;
-  Cached<Disk> disks;
-  Cached<Lun> luns;
-  Cached<IGroup> igroups;
+  std::tuple<Cached<Aggr>, Cached<Vol>, Cached<Disk>, Cached<Lun>, Cached<IGroup>> cached;
 };
 
 void StoragePiecesDeleter::operator()(StoragePieces *pieces) const { delete pieces; }
@@ -168,152 +183,140 @@ void fail(KELVAStatus *status, const WSIElement *answer, WSIServerInfo *server) 
     setKELVAStatus(status, 0, kNoMemory);
     return;
   }
-  char *text = getErrorWithIP(answer, server);
-  setKELVAStatus(status, 0, text != nullptr ? text : "Filer request failed");
-  wsifree(text);
-}
-
-bool away(const WSIElement *answer) {
-  int number = getResultErrorNum(answer);
-  return number == WSI_ERR_UNREACHABLE || number == WSI_ERR_TIMEOUT || number == WSI_ERR_DROPPED;
+  setAnswerError(status, answer, server);
 }
 
 // ---- Parsing the listing answers ----------------------------------------------------
 
-void parse(const WSIElement *answer, std::vector<Aggr> &out) {
-  for (const auto &item : itemsOf(answer, "aggregates")) {
-    Aggr a;
-    a.name = str(item.get(), "name");
-    a.uuid = str(item.get(), "uuid");
-    a.kind = str(item.get(), "type") == "traditional" ? 2 : 1;
-    a.state = str(item.get(), "state");
-    a.size = u64(item.get(), "size-total");
-    a.managed = u64(item.get(), "size-managed");
-    a.used = u64(item.get(), "size-used");
-    a.available = u64(item.get(), "size-available");
-    a.mirrorStatus = str(item.get(), "mirror-status");
-    a.raidStatus = str(item.get(), "raid-status");
-    a.volumeCount = i32(item.get(), "volume-count");
-    a.snapshotReservePercent = i32(item.get(), "snapshot-reserve-percent");
-    for (const auto &p : itemsOf(item.get(), "plexes")) {
-      Plex plex{str(p.get(), "name"), {}};
-      for (const auto &g : itemsOf(p.get(), "raid-groups")) {
-        RaidGroup group{str(g.get(), "name"), str(g.get(), "raid-type"), {}};
-        for (const auto &d : itemsOf(g.get(), "disks")) group.disks.push_back(d->text);
-        plex.groups.push_back(std::move(group));
-      }
-      a.plexes.push_back(std::move(plex));
-    }
-    out.push_back(std::move(a));
+// Reads one T (with read) from each child of the answer's child named list.
+template <class T, class Read>
+void readList(const WSIElement *answer, const char *list, std::vector<T> &out, Read read) {
+  for (const auto &item : itemsOf(answer, list)) {
+    T value{};
+    read(item.get(), value);
+    out.push_back(std::move(value));
   }
 }
 
-void parse(const WSIElement *answer, std::vector<Vol> &out) {
-  for (const auto &item : itemsOf(answer, "volumes")) {
-    Vol v;
-    v.uuid = str(item.get(), "uuid");
-    v.name = str(item.get(), "name");
-    v.aggregate = str(item.get(), "containing-aggregate");
-    v.kind = str(item.get(), "type") == "traditional" ? 2 : 1;
-    v.state = str(item.get(), "state");
-    v.raidType = str(item.get(), "raid-type");
-    v.size = u64(item.get(), "size-total");
-    v.used = u64(item.get(), "size-used");
-    v.available = u64(item.get(), "size-available");
-    v.snapshotReserve = u64(item.get(), "snapshot-reserve");
-    v.snapshotReservePercent = i32(item.get(), "snapshot-reserve-percent");
-    v.snapshotCount = i32(item.get(), "snapshot-count");
-    v.qtreeCount = i32(item.get(), "qtree-count");
-    v.sealmode = getBoolElement(item.get(), "is-sealmode", 0) != 0;
-    v.root = getBoolElement(item.get(), "is-root", 0) != 0;
-    out.push_back(std::move(v));
-  }
+void readRecord(const WSIElement *e, Aggr &a) {
+  a.name = str(e, "name");
+  a.uuid = str(e, "uuid");
+  a.kind = str(e, "type") == "traditional" ? 2 : 1;
+  a.state = str(e, "state");
+  a.size = u64(e, "size-total");
+  a.managed = u64(e, "size-managed");
+  a.used = u64(e, "size-used");
+  a.available = u64(e, "size-available");
+  a.mirrorStatus = str(e, "mirror-status");
+  a.raidStatus = str(e, "raid-status");
+  a.volumeCount = i32(e, "volume-count");
+  a.snapshotReservePercent = i32(e, "snapshot-reserve-percent");
+  readList(e, "plexes", a.plexes, [](const WSIElement *p, Plex &plex) {
+    plex.name = str(p, "name");
+    readList(p, "raid-groups", plex.groups, [](const WSIElement *g, RaidGroup &group) {
+      group.name = str(g, "name");
+      group.raidType = str(g, "raid-type");
+      readList(g, "disks", group.disks,
+               [](const WSIElement *d, std::string &disk) { disk = d->text; });
+    });
+  });
 }
 
-void parse(const WSIElement *answer, std::vector<Disk> &out) {
-  for (const auto &item : itemsOf(answer, "disks")) {
-    Disk d;
-    d.name = str(item.get(), "name");
-    d.state = str(item.get(), "raid-state");
-    d.size = u64(item.get(), "size-bytes");
-    d.used = u64(item.get(), "used-bytes");
-    d.aggregate = str(item.get(), "aggregate");
-    d.plex = str(item.get(), "plex");
-    d.raidGroup = str(item.get(), "raid-group");
-    d.type = str(item.get(), "disk-type");
-    d.serial = str(item.get(), "serial-number");
-    out.push_back(std::move(d));
-  }
+void readRecord(const WSIElement *e, Vol &v) {
+  v.uuid = str(e, "uuid");
+  v.name = str(e, "name");
+  v.aggregate = str(e, "containing-aggregate");
+  v.kind = str(e, "type") == "traditional" ? 2 : 1;
+  v.state = str(e, "state");
+  v.raidType = str(e, "raid-type");
+  v.size = u64(e, "size-total");
+  v.used = u64(e, "size-used");
+  v.available = u64(e, "size-available");
+  v.snapshotReserve = u64(e, "snapshot-reserve");
+  v.snapshotReservePercent = i32(e, "snapshot-reserve-percent");
+  v.snapshotCount = i32(e, "snapshot-count");
+  v.qtreeCount = i32(e, "qtree-count");
+  v.sealmode = getBoolElement(e, "is-sealmode", 0) != 0;
+  v.root = getBoolElement(e, "is-root", 0) != 0;
 }
 
-void parse(const WSIElement *answer, std::vector<Lun> &out) {
-  for (const auto &item : itemsOf(answer, "luns")) {
-    Lun l;
-    l.path = str(item.get(), "path");
-    l.serial = str(item.get(), "serial-number");
-    l.backing = str(item.get(), "backing-snapshot");
-    l.size = u64(item.get(), "size");
-    l.used = u64(item.get(), "size-used");
-    l.online = getBoolElement(item.get(), "online", 1) != 0;
-    l.mapped = getBoolElement(item.get(), "mapped", 0) != 0;
-    l.reserved = getBoolElement(item.get(), "is-space-reservation-enabled", 1) != 0;
-    l.osType = str(item.get(), "multiprotocol-type");
-    l.uuid = str(item.get(), "uuid");
-    if (l.path.rfind("/vol/", 0) == 0) l.volume = l.path.substr(5, l.path.find('/', 5) - 5);
-    out.push_back(std::move(l));
-  }
+void readRecord(const WSIElement *e, Disk &d) {
+  d.name = str(e, "name");
+  d.state = str(e, "raid-state");
+  d.size = u64(e, "size-bytes");
+  d.used = u64(e, "used-bytes");
+  d.aggregate = str(e, "aggregate");
+  d.plex = str(e, "plex");
+  d.raidGroup = str(e, "raid-group");
+  d.type = str(e, "disk-type");
+  d.serial = str(e, "serial-number");
 }
 
-void parse(const WSIElement *answer, std::vector<IGroup> &out) {
-  for (const auto &item : itemsOf(answer, "initiator-groups")) {
-    IGroup g;
-    g.name = str(item.get(), "initiator-group-name");
-    g.type = str(item.get(), "initiator-group-type");
-    g.osType = str(item.get(), "initiator-group-os-type");
-    g.portSet = str(item.get(), "initiator-group-portset-name");
-    for (const auto &i : itemsOf(item.get(), "initiators")) {
-      g.initiators.push_back(str(i.get(), "initiator-name"));
-    }
-    for (const auto &m : itemsOf(item.get(), "lun-maps")) {
-      g.maps.push_back({str(m.get(), "path"), i32(m.get(), "lun-id")});
-    }
-    out.push_back(std::move(g));
-  }
+void readRecord(const WSIElement *e, Lun &l) {
+  l.path = str(e, "path");
+  l.serial = str(e, "serial-number");
+  l.backing = str(e, "backing-snapshot");
+  l.size = u64(e, "size");
+  l.used = u64(e, "size-used");
+  l.online = getBoolElement(e, "online", 1) != 0;
+  l.mapped = getBoolElement(e, "mapped", 0) != 0;
+  l.reserved = getBoolElement(e, "is-space-reservation-enabled", 1) != 0;
+  l.osType = str(e, "multiprotocol-type");
+  l.uuid = str(e, "uuid");
+  if (l.path.rfind("/vol/", 0) == 0) l.volume = l.path.substr(5, l.path.find('/', 5) - 5);
+}
+
+void readRecord(const WSIElement *e, IGroup &g) {
+  g.name = str(e, "initiator-group-name");
+  g.type = str(e, "initiator-group-type");
+  g.osType = str(e, "initiator-group-os-type");
+  g.portSet = str(e, "initiator-group-portset-name");
+  readList(e, "initiators", g.initiators,
+           [](const WSIElement *i, std::string &name) { name = str(i, "initiator-name"); });
+  readList(e, "lun-maps", g.maps, [](const WSIElement *m, LunMap &map) {
+    map = {str(m, "path"), i32(m, "lun-id")};
+  });
 }
 
 // ---- Keeping a piece fresh ---------------------------------------------------------
 
-// Makes the piece usable: cached and unchanged within the time-to-live (unless fresh
-// is asked for), else read again.  A filer that is away leaves the old data in use.
 template <class T>
-bool ensure(StorageAccess &access, Cached<T> StoragePieces::*member, Piece piece, const char *api,
-            bool fresh, KELVAStatus *status) {
+Cached<T> &cachedOf(StoragePieces &pieces) {
+  return std::get<Cached<T>>(pieces.cached);
+}
+
+// Makes the piece of the records T usable: cached and unchanged within the
+// time-to-live (unless fresh is asked for), else read again.  A filer that is away
+// leaves the old data in use.  The records, or NULL with the status set.
+template <class T>
+const std::vector<T> *ensure(StorageAccess &access, bool fresh, KELVAStatus *status) {
   if (access.pieces == nullptr) access.pieces.reset(new StoragePieces);
-  Cached<T> &cached = (*access.pieces).*member;
-  uint64_t generation = access.generations[piece].load();
+  Cached<T> &cached = cachedOf<T>(*access.pieces);
+  uint64_t generation = access.generations[T::kPiece].load();
   if (!fresh && cached.loaded && cached.generation == generation &&
       Clock::now() - cached.at < std::chrono::seconds(WSI_FILER_CACHE_TTL_SECONDS)) {
-    return true;
+    return &cached.items;
   }
   ServerPtr server = connect(*access.filer, status);
-  if (server == nullptr) return false;
-  ElementPtr answer = ask(server.get(), api, {});
+  if (server == nullptr) return nullptr;
+  ElementPtr answer = ask(server.get(), T::kApi, {});
   if (answer == nullptr || checkResultStatus(answer.get()) == 0) {
-    if (answer != nullptr && cached.loaded && away(answer.get())) {
-      WSI_LOG(std::string("Keeping cached ") + api + " data of " + access.filer->systemId +
+    if (answer != nullptr && cached.loaded && filerAway(answer.get())) {
+      WSI_LOG(std::string("Keeping cached ") + T::kApi + " data of " + access.filer->systemId +
               ": the filer is away");
-      return true;
+      return &cached.items;
     }
     fail(status, answer.get(), server.get());
-    return false;
+    return nullptr;
   }
   std::vector<T> items;
-  parse(answer.get(), items);
+  readList(answer.get(), T::kList, items,
+           [](const WSIElement *e, T &item) { readRecord(e, item); });
   cached.items = std::move(items);
   cached.loaded = true;
   cached.generation = generation;
   cached.at = Clock::now();
-  return true;
+  return &cached.items;
 }
 
 // ---- Making C records ------------------------------------------------------------------
@@ -332,6 +335,14 @@ struct Copier {
 template <class R>
 R *newRecord() {
   return static_cast<R *>(wsicalloc(1, sizeof(R)));
+}
+
+// The finished record, or NULL (the record freed) when one of its copies failed.
+template <class R>
+R *finished(R *r, bool ok, void (*freeRecord)(void *)) {
+  if (ok) return r;
+  freeRecord(r);
+  return nullptr;
 }
 
 KELVAAggregate *record(const Aggr &a, bool brief) {
@@ -364,11 +375,7 @@ KELVAAggregate *record(const Aggr &a, bool brief) {
   r->raidStatus = c.text(a.raidStatus);
   r->volumeCount = a.volumeCount;
   r->snapshotReservePercent = a.snapshotReservePercent;
-  if (!c.ok) {
-    freeAggregate(r);
-    return nullptr;
-  }
-  return r;
+  return finished(r, c.ok, freeAggregate);
 }
 
 KELVAVolume *record(const Vol &v, const char *systemId) {
@@ -391,11 +398,7 @@ KELVAVolume *record(const Vol &v, const char *systemId) {
   r->qtreeCount = v.qtreeCount;
   r->sealmode = v.sealmode ? 1 : 0;
   r->isRoot = v.root ? 1 : 0;
-  if (!c.ok) {
-    freeVolume(r);
-    return nullptr;
-  }
-  return r;
+  return finished(r, c.ok, freeVolume);
 }
 
 KELVADisk *record(const Disk &d) {
@@ -411,11 +414,7 @@ KELVADisk *record(const Disk &d) {
   r->raidGroupName = c.optional(d.raidGroup);
   r->diskType = c.text(d.type);
   r->serialNumber = c.text(d.serial);
-  if (!c.ok) {
-    freeDisk(r);
-    return nullptr;
-  }
-  return r;
+  return finished(r, c.ok, freeDisk);
 }
 
 KELVALun *record(const Lun &l) {
@@ -433,11 +432,7 @@ KELVALun *record(const Lun &l) {
   r->online = l.online ? 1 : 0;
   r->mapped = l.mapped ? 1 : 0;
   r->spaceReserved = l.reserved ? 1 : 0;
-  if (!c.ok) {
-    freeLun(r);
-    return nullptr;
-  }
-  return r;
+  return finished(r, c.ok, freeLun);
 }
 
 KELVAIGroup *record(const IGroup &g) {
@@ -470,11 +465,7 @@ KELVAIGroup *record(const IGroup &g) {
       ok = false;
     }
   }
-  if (!ok) {
-    freeIGroup(r);
-    return nullptr;
-  }
-  return r;
+  return finished(r, ok, freeIGroup);
 }
 
 // Appends every record or none: a failure frees them all and sets the status.
@@ -500,6 +491,31 @@ bool appendTexts(WSIList *list, const std::vector<std::string> &texts, KELVAStat
   std::vector<void *> copies;
   for (const std::string &t : texts) copies.push_back(wsistrdup(t.c_str()));
   return appendAll(list, copies, wsifree, status);
+}
+
+// Appends a record (made by make) of every item that keep accepts, all or none.
+template <class T, class Keep, class Make>
+bool appendRecords(WSIList *list, const std::vector<T> &items, Keep keep, Make make,
+                   void (*freeRecord)(void *), KELVAStatus *status) {
+  std::vector<void *> records;
+  for (const T &item : items) {
+    if (keep(item)) records.push_back(make(item));
+  }
+  return appendAll(list, records, freeRecord, status);
+}
+
+// Sets result to a record (made by make) of the first item that keep accepts;
+// result stays NULL when there is none.  False with the status set when the record
+// cannot be made.
+template <class T, class R, class Keep, class Make>
+bool copyFirst(const std::vector<T> &items, R *&result, Keep keep, Make make, KELVAStatus *status) {
+  for (const T &item : items) {
+    if (!keep(item)) continue;
+    result = make(item);
+    if (result == nullptr) setKELVAStatus(status, 0, kNoMemory);
+    return result != nullptr;
+  }
+  return true;
 }
 
 // Runs body with the filer's storage entry, turning exceptions into a status.
@@ -569,11 +585,10 @@ bool portals(WSIServerInfo *server, std::vector<Portal> &out) {
   if (server == nullptr) return false;
   ElementPtr answer = ask(server, "iscsi-portal-list-info", {});
   if (answer == nullptr || checkResultStatus(answer.get()) == 0) return false;
-  for (const auto &item : itemsOf(answer.get(), "iscsi-portal-list-entries")) {
-    out.push_back({static_cast<unsigned long>(u64(item.get(), "portal-index")),
-                   u64(item.get(), "ip-port"),
-                   static_cast<uint32_t>(u64(item.get(), "tpgroup-tag"))});
-  }
+  readList(answer.get(), "iscsi-portal-list-entries", out, [](const WSIElement *e, Portal &p) {
+    p = {static_cast<unsigned long>(u64(e, "portal-index")), u64(e, "ip-port"),
+         static_cast<uint32_t>(u64(e, "tpgroup-tag"))};
+  });
   return true;
 }
 
@@ -602,18 +617,16 @@ WSI_EXPORT int getAggregateInfo(KELVAStatus *status, const Filer *filer, const c
                                 const char *uuidSelector, int kinds, int brief, WSIList *list) {
   return run(filer, status,
              [&](StorageAccess &a) {
-               if (!ensure(a, &StoragePieces::aggrs, kAggregates, "aggr-list-info", false, status))
-                 return false;
-               std::vector<void *> records;
-               for (const Aggr &aggr : a.pieces->aggrs.items) {
-                 if (name != nullptr && !same(aggr.name, name)) continue;
-                 if (uuidSelector != nullptr && !same(aggr.uuid, uuidSelector)) continue;
-                 if ((kinds &
-                      (aggr.kind == 2 ? WSI_AGGR_KIND_TRADITIONAL : WSI_AGGR_KIND_AGGREGATE)) == 0)
-                   continue;
-                 records.push_back(record(aggr, brief != 0));
-               }
-               return appendAll(list, records, freeAggregate, status);
+               const std::vector<Aggr> *aggrs = ensure<Aggr>(a, false, status);
+               if (aggrs == nullptr) return false;
+               auto keep = [&](const Aggr &aggr) {
+                 if (name != nullptr && !same(aggr.name, name)) return false;
+                 if (uuidSelector != nullptr && !same(aggr.uuid, uuidSelector)) return false;
+                 return (kinds & (aggr.kind == 2 ? WSI_AGGR_KIND_TRADITIONAL
+                                                 : WSI_AGGR_KIND_AGGREGATE)) != 0;
+               };
+               auto make = [&](const Aggr &aggr) { return record(aggr, brief != 0); };
+               return appendRecords(list, *aggrs, keep, make, freeAggregate, status);
              })
              ? 1
              : 0;
@@ -622,12 +635,7 @@ WSI_EXPORT int getAggregateInfo(KELVAStatus *status, const Filer *filer, const c
 WSI_EXPORT void freeAggregate(void *aggregate) {
   auto *r = static_cast<KELVAAggregate *>(aggregate);
   if (r == nullptr) return;
-  wsifree(r->name);
-  wsifree(r->uuid);
-  wsifree(r->state);
-  wsifree(r->mirrorStatus);
-  wsifree(r->raidStatus);
-  wsifree(r);
+  freeWithTexts(r, {r->name, r->uuid, r->state, r->mirrorStatus, r->raidStatus});
 }
 
 WSI_EXPORT void freeAggregateInfo(WSIList *list) { WSIList_free(list, freeAggregate); }
@@ -638,14 +646,14 @@ WSI_EXPORT int getAllDiskNames(KELVAStatus *status, const Filer *filer, const ch
              [&](StorageAccess &a) {
                std::vector<std::string> names;
                if (aggregate == nullptr && plex == nullptr && raidGroup == nullptr) {
-                 if (!ensure(a, &StoragePieces::disks, kDisks, "disk-list-info", false, status))
-                   return false;
-                 for (const Disk &d : a.pieces->disks.items) names.push_back(d.name);
+                 const std::vector<Disk> *disks = ensure<Disk>(a, false, status);
+                 if (disks == nullptr) return false;
+                 for (const Disk &d : *disks) names.push_back(d.name);
                  return appendTexts(list, names, status);
                }
-               if (!ensure(a, &StoragePieces::aggrs, kAggregates, "aggr-list-info", false, status))
-                 return false;
-               for (const Aggr &aggr : a.pieces->aggrs.items) {
+               const std::vector<Aggr> *aggrs = ensure<Aggr>(a, false, status);
+               if (aggrs == nullptr) return false;
+               for (const Aggr &aggr : *aggrs) {
                  if (aggregate != nullptr && !same(aggr.name, aggregate)) continue;
                  for (const Plex &p : aggr.plexes) {
                    if (plex != nullptr && !same(p.name, plex)) continue;
@@ -665,10 +673,10 @@ WSI_EXPORT int getAllPlexNamesInAggregate(KELVAStatus *status, const Filer *file
                                           const char *aggregate, WSIList *list) {
   return run(filer, status,
              [&](StorageAccess &a) {
-               if (!ensure(a, &StoragePieces::aggrs, kAggregates, "aggr-list-info", false, status))
-                 return false;
+               const std::vector<Aggr> *aggrs = ensure<Aggr>(a, false, status);
+               if (aggrs == nullptr) return false;
                std::vector<std::string> names;
-               for (const Aggr &aggr : a.pieces->aggrs.items) {
+               for (const Aggr &aggr : *aggrs) {
                  if (aggregate == nullptr || !same(aggr.name, aggregate)) continue;
                  for (const Plex &p : aggr.plexes) names.push_back(p.name);
                }
@@ -682,10 +690,10 @@ WSI_EXPORT int getAllRAIDNamesInPlex(KELVAStatus *status, const Filer *filer, co
                                      WSIList *list) {
   return run(filer, status,
              [&](StorageAccess &a) {
-               if (!ensure(a, &StoragePieces::aggrs, kAggregates, "aggr-list-info", false, status))
-                 return false;
+               const std::vector<Aggr> *aggrs = ensure<Aggr>(a, false, status);
+               if (aggrs == nullptr) return false;
                std::vector<std::string> names;
-               for (const Aggr &aggr : a.pieces->aggrs.items) {
+               for (const Aggr &aggr : *aggrs) {
                  for (const Plex &p : aggr.plexes) {
                    if (plex == nullptr || !same(p.name, plex)) continue;
                    for (const RaidGroup &g : p.groups) names.push_back(g.name);
@@ -713,25 +721,22 @@ WSI_EXPORT int getVolumeInfo(KELVAStatus *status, const Filer *filer, const char
                              WSIList *list) {
   return run(filer, status,
              [&](StorageAccess &a) {
-               if (!ensure(a, &StoragePieces::vols, kVolumes, "volume-list-info", fresh != 0,
-                           status))
-                 return false;
-               const std::vector<Vol> &vols = a.pieces->vols.items;
+               const std::vector<Vol> *vols = ensure<Vol>(a, fresh != 0, status);
+               if (vols == nullptr) return false;
                // An identifier is a uuid, or a name when no volume has that uuid.
                bool byUuid = false;
-               for (const Vol &v : vols)
+               for (const Vol &v : *vols)
                  byUuid = byUuid || (identifier != nullptr && same(v.uuid, identifier));
-               std::vector<void *> records;
-               for (const Vol &v : vols) {
-                 if (identifier != nullptr && !same(byUuid ? v.uuid : v.name, identifier)) continue;
-                 if (name != nullptr && !same(v.name, name)) continue;
-                 if (aggregate != nullptr && !same(v.aggregate, aggregate)) continue;
-                 if ((kinds &
-                      (v.kind == 2 ? WSI_VOLUME_KIND_TRADITIONAL : WSI_VOLUME_KIND_FLEXIBLE)) == 0)
-                   continue;
-                 records.push_back(record(v, a.filer->systemId));
-               }
-               return appendAll(list, records, freeVolume, status);
+               auto keep = [&](const Vol &v) {
+                 if (identifier != nullptr && !same(byUuid ? v.uuid : v.name, identifier))
+                   return false;
+                 if (name != nullptr && !same(v.name, name)) return false;
+                 if (aggregate != nullptr && !same(v.aggregate, aggregate)) return false;
+                 return (kinds & (v.kind == 2 ? WSI_VOLUME_KIND_TRADITIONAL
+                                              : WSI_VOLUME_KIND_FLEXIBLE)) != 0;
+               };
+               auto make = [&](const Vol &v) { return record(v, a.filer->systemId); };
+               return appendRecords(list, *vols, keep, make, freeVolume, status);
              })
              ? 1
              : 0;
@@ -740,13 +745,7 @@ WSI_EXPORT int getVolumeInfo(KELVAStatus *status, const Filer *filer, const char
 WSI_EXPORT void freeVolume(void *volume) {
   auto *r = static_cast<KELVAVolume *>(volume);
   if (r == nullptr) return;
-  wsifree(r->uuid);
-  wsifree(r->name);
-  wsifree(r->systemId);
-  wsifree(r->aggregateName);
-  wsifree(r->state);
-  wsifree(r->raidType);
-  wsifree(r);
+  freeWithTexts(r, {r->uuid, r->name, r->systemId, r->aggregateName, r->state, r->raidType});
 }
 
 WSI_EXPORT void freeVolumeInfo(WSIList *list) { WSIList_free(list, freeVolume); }
@@ -754,13 +753,11 @@ WSI_EXPORT void freeVolumeInfo(WSIList *list) { WSIList_free(list, freeVolume); 
 WSI_EXPORT char *getRootVolumeName(KELVAStatus *status, const Filer *filer) {
   char *result = nullptr;
   run(filer, status, [&](StorageAccess &a) {
-    if (!ensure(a, &StoragePieces::vols, kVolumes, "volume-list-info", false, status)) return false;
-    for (const Vol &v : a.pieces->vols.items) {
-      if (!v.root) continue;
-      result = wsistrdup(v.name.c_str());
-      if (result == nullptr) setKELVAStatus(status, 0, kNoMemory);
-      return result != nullptr;
-    }
+    const std::vector<Vol> *vols = ensure<Vol>(a, false, status);
+    auto keep = [](const Vol &v) { return v.root; };
+    auto make = [](const Vol &v) { return wsistrdup(v.name.c_str()); };
+    if (vols == nullptr || !copyFirst(*vols, result, keep, make, status)) return false;
+    if (result != nullptr) return true;
     setKELVAStatus(status, 0,
                    (std::string("Filer ") + a.filer->systemId + " has no root volume").c_str());
     return false;
@@ -775,31 +772,31 @@ WSI_EXPORT int FilerCache_deleteVolume(const Filer *filer, const char *volumeNam
     return 0;
   }
   try {
-    return withStorageOf(filer->systemId, status,
-                         [&](StorageAccess &a) {
-                           if (a.pieces == nullptr) return true;  // nothing read, nothing to drop
-                           auto &vols = a.pieces->vols.items;
-                           std::erase_if(vols,
-                                         [&](const Vol &v) { return same(v.name, volumeName); });
-                           std::vector<std::string> gone;
-                           for (const Lun &l : a.pieces->luns.items) {
-                             if (same(l.volume, volumeName)) gone.push_back(l.path);
-                           }
-                           std::erase_if(a.pieces->luns.items,
-                                         [&](const Lun &l) { return same(l.volume, volumeName); });
-                           for (IGroup &g : a.pieces->igroups.items) {
-                             std::erase_if(g.maps, [&](const LunMap &m) {
-                               for (const std::string &path : gone) {
-                                 if (path == m.path) return true;
-                               }
-                               return false;
-                             });
-                           }
-                           // The aggregates' space and a traditional volume's disks change with it.
-                           a.generations[kAggregates].fetch_add(1);
-                           a.generations[kDisks].fetch_add(1);
-                           return true;
-                         })
+    return withStorageOf(
+               filer->systemId, status,
+               [&](StorageAccess &a) {
+                 if (a.pieces == nullptr) return true;  // nothing read, nothing to drop
+                 auto &vols = cachedOf<Vol>(*a.pieces).items;
+                 std::erase_if(vols, [&](const Vol &v) { return same(v.name, volumeName); });
+                 auto &luns = cachedOf<Lun>(*a.pieces).items;
+                 std::vector<std::string> gone;
+                 for (const Lun &l : luns) {
+                   if (same(l.volume, volumeName)) gone.push_back(l.path);
+                 }
+                 std::erase_if(luns, [&](const Lun &l) { return same(l.volume, volumeName); });
+                 for (IGroup &g : cachedOf<IGroup>(*a.pieces).items) {
+                   std::erase_if(g.maps, [&](const LunMap &m) {
+                     for (const std::string &path : gone) {
+                       if (path == m.path) return true;
+                     }
+                     return false;
+                   });
+                 }
+                 // The aggregates' space and a traditional volume's disks change with it.
+                 a.generations[kAggregates].fetch_add(1);
+                 a.generations[kDisks].fetch_add(1);
+                 return true;
+               })
                ? 1
                : 0;
   } catch (const std::bad_alloc &) {
@@ -879,16 +876,15 @@ WSI_EXPORT int getDiskInfo(KELVAStatus *status, const Filer *filer, const char *
                            WSIList *list) {
   return run(filer, status,
              [&](StorageAccess &a) {
-               if (!ensure(a, &StoragePieces::disks, kDisks, "disk-list-info", false, status))
-                 return false;
-               std::vector<void *> records;
-               for (const Disk &d : a.pieces->disks.items) {
-                 if (name != nullptr && !same(d.name, name)) continue;
-                 if (includeStates != nullptr && !inStates(includeStates, d.state)) continue;
-                 if (excludeStates != nullptr && inStates(excludeStates, d.state)) continue;
-                 records.push_back(record(d));
-               }
-               return appendAll(list, records, freeDisk, status);
+               const std::vector<Disk> *disks = ensure<Disk>(a, false, status);
+               if (disks == nullptr) return false;
+               auto keep = [&](const Disk &d) {
+                 if (name != nullptr && !same(d.name, name)) return false;
+                 if (includeStates != nullptr && !inStates(includeStates, d.state)) return false;
+                 return excludeStates == nullptr || !inStates(excludeStates, d.state);
+               };
+               auto make = [](const Disk &d) { return record(d); };
+               return appendRecords(list, *disks, keep, make, freeDisk, status);
              })
              ? 1
              : 0;
@@ -897,14 +893,8 @@ WSI_EXPORT int getDiskInfo(KELVAStatus *status, const Filer *filer, const char *
 WSI_EXPORT void freeDisk(void *disk) {
   auto *r = static_cast<KELVADisk *>(disk);
   if (r == nullptr) return;
-  wsifree(r->name);
-  wsifree(r->state);
-  wsifree(r->aggregateName);
-  wsifree(r->plexName);
-  wsifree(r->raidGroupName);
-  wsifree(r->diskType);
-  wsifree(r->serialNumber);
-  wsifree(r);
+  freeWithTexts(r, {r->name, r->state, r->aggregateName, r->plexName, r->raidGroupName, r->diskType,
+                    r->serialNumber});
 }
 
 WSI_EXPORT void freeDiskInfo(WSIList *list) { WSIList_free(list, freeDisk); }
@@ -916,17 +906,16 @@ WSI_EXPORT int getLunInfo(KELVAStatus *status, const Filer *filer, const char *p
                           const char *osTypeFilter, WSIList *list) {
   return run(filer, status,
              [&](StorageAccess &a) {
-               if (!ensure(a, &StoragePieces::luns, kLuns, "lun-list-info", fresh != 0, status))
-                 return false;
-               std::vector<void *> records;
-               for (const Lun &l : a.pieces->luns.items) {
+               const std::vector<Lun> *luns = ensure<Lun>(a, fresh != 0, status);
+               if (luns == nullptr) return false;
+               auto keep = [&](const Lun &l) {
                  // A LUN path is the filer's own name: compared exactly.
-                 if (path != nullptr && l.path != path) continue;
-                 if (volume != nullptr && !same(l.volume, volume)) continue;
-                 if (!passes(serialFilter, l.serial) || !passes(osTypeFilter, l.osType)) continue;
-                 records.push_back(record(l));
-               }
-               return appendAll(list, records, freeLun, status);
+                 if (path != nullptr && l.path != path) return false;
+                 if (volume != nullptr && !same(l.volume, volume)) return false;
+                 return passes(serialFilter, l.serial) && passes(osTypeFilter, l.osType);
+               };
+               auto make = [](const Lun &l) { return record(l); };
+               return appendRecords(list, *luns, keep, make, freeLun, status);
              })
              ? 1
              : 0;
@@ -935,13 +924,8 @@ WSI_EXPORT int getLunInfo(KELVAStatus *status, const Filer *filer, const char *p
 WSI_EXPORT void freeLun(void *lun) {
   auto *r = static_cast<KELVALun *>(lun);
   if (r == nullptr) return;
-  wsifree(r->path);
-  wsifree(r->serialNumber);
-  wsifree(r->backingSnapshot);
-  wsifree(r->volumeName);
-  wsifree(r->osType);
-  wsifree(r->uuid);
-  wsifree(r);
+  freeWithTexts(r,
+                {r->path, r->serialNumber, r->backingSnapshot, r->volumeName, r->osType, r->uuid});
 }
 
 WSI_EXPORT void freeLunInfo(WSIList *list) { WSIList_free(list, freeLun); }
@@ -954,14 +938,10 @@ WSI_EXPORT char *getLunPathBySerialNumber(KELVAStatus *status, const Filer *file
     return nullptr;
   }
   run(filer, status, [&](StorageAccess &a) {
-    if (!ensure(a, &StoragePieces::luns, kLuns, "lun-list-info", false, status)) return false;
-    for (const Lun &l : a.pieces->luns.items) {
-      if (l.serial != serialNumber) continue;
-      result = wsistrdup(l.path.c_str());
-      if (result == nullptr) setKELVAStatus(status, 0, kNoMemory);
-      return result != nullptr;
-    }
-    return true;
+    const std::vector<Lun> *luns = ensure<Lun>(a, false, status);
+    auto keep = [&](const Lun &l) { return l.serial == serialNumber; };
+    auto make = [](const Lun &l) { return wsistrdup(l.path.c_str()); };
+    return luns != nullptr && copyFirst(*luns, result, keep, make, status);
   });
   return result;
 }
@@ -978,17 +958,14 @@ WSI_EXPORT WSIList *getIGroupInfo(const Filer *filer, const char *typeFilter,
     return nullptr;
   }
   bool ok = run(filer, status, [&](StorageAccess &a) {
-    if (!ensure(a, &StoragePieces::igroups, kIGroups, "igroup-list-info", false, status))
-      return false;
-    std::vector<void *> records;
-    for (const IGroup &g : a.pieces->igroups.items) {
-      if (!passes(nameFilter, g.name) ||
-          !igroupPasses(g, typeFilter, initiatorFilter, lunPathFilter, osFilter)) {
-        continue;
-      }
-      records.push_back(record(g));
-    }
-    return appendAll(list, records, freeIGroup, status);
+    const std::vector<IGroup> *igroups = ensure<IGroup>(a, false, status);
+    if (igroups == nullptr) return false;
+    auto keep = [&](const IGroup &g) {
+      return passes(nameFilter, g.name) &&
+             igroupPasses(g, typeFilter, initiatorFilter, lunPathFilter, osFilter);
+    };
+    auto make = [](const IGroup &g) { return record(g); };
+    return appendRecords(list, *igroups, keep, make, freeIGroup, status);
   });
   if (!ok) {
     WSIList_free(list, freeIGroup);
@@ -1002,16 +979,13 @@ WSI_EXPORT KELVAIGroup *findIGroupInfo(const Filer *filer, const char *typeFilte
                                        const char *osFilter, KELVAStatus *status) {
   KELVAIGroup *result = nullptr;
   run(filer, status, [&](StorageAccess &a) {
-    if (!ensure(a, &StoragePieces::igroups, kIGroups, "igroup-list-info", false, status))
-      return false;
-    for (const IGroup &g : a.pieces->igroups.items) {
-      if (name != nullptr && !same(g.name, name)) continue;
-      if (!igroupPasses(g, typeFilter, initiatorFilter, lunPathFilter, osFilter)) continue;
-      result = record(g);
-      if (result == nullptr) setKELVAStatus(status, 0, kNoMemory);
-      return result != nullptr;
-    }
-    return true;
+    const std::vector<IGroup> *igroups = ensure<IGroup>(a, false, status);
+    auto keep = [&](const IGroup &g) {
+      return (name == nullptr || same(g.name, name)) &&
+             igroupPasses(g, typeFilter, initiatorFilter, lunPathFilter, osFilter);
+    };
+    auto make = [](const IGroup &g) { return record(g); };
+    return igroups != nullptr && copyFirst(*igroups, result, keep, make, status);
   });
   return result;
 }
@@ -1019,17 +993,13 @@ WSI_EXPORT KELVAIGroup *findIGroupInfo(const Filer *filer, const char *typeFilte
 WSI_EXPORT void freeIGroup(void *igroup) {
   auto *r = static_cast<KELVAIGroup *>(igroup);
   if (r == nullptr) return;
-  wsifree(r->name);
-  wsifree(r->type);
-  wsifree(r->osType);
-  wsifree(r->portSet);
   WSIList_free(r->initiators, wsifree);
   WSIList_free(r->lunMaps, [](void *m) {
     auto *map = static_cast<KELVALunMap *>(m);
     if (map != nullptr) wsifree(map->path);
     wsifree(map);
   });
-  wsifree(r);
+  freeWithTexts(r, {r->name, r->type, r->osType, r->portSet});
 }
 
 WSI_EXPORT void freeIGroupInfo(WSIList *list) { WSIList_free(list, freeIGroup); }

@@ -20,7 +20,16 @@ struct WSIServerInfo {
 
 namespace wsi::transport {
 
-enum class Outcome { Ok, Unreachable, Timeout, Dropped, Unauthorized, HttpError, TooLarge, Unsupported };
+enum class Outcome {
+  Ok,
+  Unreachable,
+  Timeout,
+  Dropped,
+  Unauthorized,
+  HttpError,
+  TooLarge,
+  Unsupported
+};
 
 struct Result {
   Outcome outcome = Outcome::Ok;

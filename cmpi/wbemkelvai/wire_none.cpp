@@ -13,7 +13,8 @@ bool writeRequest(const WSIElement &, std::string &, std::string &why) {
 }
 
 std::unique_ptr<WSIElement> readAnswer(const std::string &) {
-  return failedAnswer(WSI_ERR_NO_TRANSPORT, "This build of the controller library cannot read answers");
+  return failedAnswer(WSI_ERR_NO_TRANSPORT,
+                      "This build of the controller library cannot read answers");
 }
 
 }  // namespace wsi::wire

@@ -50,7 +50,8 @@ bool appendNode(pugi::xml_node parent, const WSIElement &element, std::string &w
 std::string ownText(pugi::xml_node node) {
   std::string text;
   for (pugi::xml_node child : node.children()) {
-    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) text += child.value();
+    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
+      text += child.value();
   }
   return text;
 }
@@ -69,7 +70,8 @@ bool copyChildren(pugi::xml_node from, WSIElement &to, std::string &why) {
     for (pugi::xml_node child : item.node.children()) {
       if (child.type() != pugi::node_element) continue;
       if (item.depth >= WSI_MAX_ANSWER_DEPTH) {
-        why = "Answer nests elements deeper than " + std::to_string(WSI_MAX_ANSWER_DEPTH) + " levels";
+        why =
+            "Answer nests elements deeper than " + std::to_string(WSI_MAX_ANSWER_DEPTH) + " levels";
         return false;
       }
       auto element = std::make_unique<WSIElement>();
@@ -101,8 +103,8 @@ bool writeRequest(const WSIElement &request, std::string &out, std::string &why)
 
 std::unique_ptr<WSIElement> readAnswer(const std::string &text) {
   if (text.size() > WSI_MAX_ANSWER_BYTES) {
-    return failedAnswer(WSI_ERR_BAD_ANSWER, "Answer is larger than " +
-                                                std::to_string(WSI_MAX_ANSWER_BYTES) + " bytes");
+    return failedAnswer(WSI_ERR_BAD_ANSWER,
+                        "Answer is larger than " + std::to_string(WSI_MAX_ANSWER_BYTES) + " bytes");
   }
   if (text.empty()) return failedAnswer(WSI_ERR_BAD_ANSWER, "Answer is empty");
   // No document type declarations: they are the road to entity expansion, and no
@@ -111,9 +113,8 @@ std::unique_ptr<WSIElement> readAnswer(const std::string &text) {
     return failedAnswer(WSI_ERR_BAD_ANSWER, "Answer carries a document type declaration; refused");
   }
   pugi::xml_document doc;
-  pugi::xml_parse_result parsed =
-      doc.load_buffer(text.data(), text.size(), pugi::parse_default & ~pugi::parse_doctype,
-                      pugi::encoding_utf8);
+  pugi::xml_parse_result parsed = doc.load_buffer(
+      text.data(), text.size(), pugi::parse_default & ~pugi::parse_doctype, pugi::encoding_utf8);
   if (!parsed) {
     return failedAnswer(WSI_ERR_BAD_ANSWER, std::string("Malformed answer: ") +
                                                 parsed.description() + " at byte " +
@@ -121,8 +122,8 @@ std::unique_ptr<WSIElement> readAnswer(const std::string &text) {
   }
   pugi::xml_node root = doc.document_element();
   if (std::strcmp(root.name(), kRoot) != 0) {
-    return failedAnswer(WSI_ERR_BAD_ANSWER, std::string("Answer's root element is '") + root.name() +
-                                                "', not '" + kRoot + "'");
+    return failedAnswer(WSI_ERR_BAD_ANSWER, std::string("Answer's root element is '") +
+                                                root.name() + "', not '" + kRoot + "'");
   }
   pugi::xml_node results = root.child("results");
   if (!results) return failedAnswer(WSI_ERR_BAD_ANSWER, "Answer has no results element");
@@ -139,7 +140,8 @@ std::unique_ptr<WSIElement> readAnswer(const std::string &text) {
     if (answer->reason.empty()) answer->reason = "Filer gave no reason";
     return answer;
   } else {
-    return failedAnswer(WSI_ERR_BAD_ANSWER, "Answer's status is '" + status + "', neither passed nor failed");
+    return failedAnswer(WSI_ERR_BAD_ANSWER,
+                        "Answer's status is '" + status + "', neither passed nor failed");
   }
   answer->text = ownText(results);
   std::string why;

@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "filersim/filersim.h"
 #include "internal.h"
@@ -47,22 +49,41 @@ std::string volumeOfPath(const std::string &path) {
   return path.substr(5, end == std::string::npos ? std::string::npos : end - 5);
 }
 
-json &volumeNamed(json &filer, const std::string &name) {
-  json *volume = findNamed(section(filer, "volumes"), name);
-  if (volume == nullptr) throw ApiError{kNoSuchVolume, "No volume named " + name};
-  return *volume;
+// A storage section whose entries are known by one of their keys, and the failed
+// answer for a name that none has.
+struct Kind {
+  const char *section;
+  const char *key;
+  int missing;
+  const char *noSuch;
+};
+constexpr Kind kAggregate{"aggregates", "name", kNoSuchAggregate, "No aggregate named "};
+constexpr Kind kVolume{"volumes", "name", kNoSuchVolume, "No volume named "};
+constexpr Kind kIGroup{"igroups", "name", kNoSuchIGroup, "No initiator group named "};
+constexpr Kind kLun{"luns", "path", kNoSuchLun, "No LUN at "};
+
+json &existing(json &filer, const Kind &kind, const std::string &name) {
+  json *item = findNamed(section(filer, kind.section), name, kind.key);
+  if (item == nullptr) throw ApiError{kind.missing, kind.noSuch + name};
+  return *item;
 }
 
-json &igroupNamed(json &filer, const std::string &name) {
-  json *igroup = findNamed(section(filer, "igroups"), name);
-  if (igroup == nullptr) throw ApiError{kNoSuchIGroup, "No initiator group named " + name};
-  return *igroup;
-}
+json &volumeNamed(json &filer, const std::string &name) { return existing(filer, kVolume, name); }
+json &igroupNamed(json &filer, const std::string &name) { return existing(filer, kIGroup, name); }
+json &lunAt(json &filer, const std::string &path) { return existing(filer, kLun, path); }
 
-json &lunAt(json &filer, const std::string &path) {
-  json *lun = findNamed(section(filer, "luns"), path, "path");
-  if (lun == nullptr) throw ApiError{kNoSuchLun, "No LUN at " + path};
-  return *lun;
+// The entries a listing API answers with: all of the kind, or with the optional
+// parameter only those it names (a failed answer when it names none).
+std::vector<std::reference_wrapper<const json>> selected(json &filer, const Kind &kind,
+                                                         pugi::xml_node request,
+                                                         const char *parameter) {
+  std::string only = param(request, parameter, false);
+  if (!only.empty()) existing(filer, kind, only);
+  std::vector<std::reference_wrapper<const json>> items;
+  for (const json &item : section(filer, kind.section)) {
+    if (only.empty() || text(item, kind.key) == only) items.emplace_back(item);
+  }
+  return items;
 }
 
 std::string plexPath(const json &aggr, const json &plex) {
@@ -102,13 +123,9 @@ uint64_t aggregateUsed(json &filer, const json &aggr) {
 // ---- Listing APIs ---------------------------------------------------------------
 
 void aggrListInfo(json &filer, pugi::xml_node request, pugi::xml_node results) {
-  std::string only = param(request, "aggregate", false);
-  if (!only.empty() && findNamed(section(filer, "aggregates"), only) == nullptr) {
-    throw ApiError{kNoSuchAggregate, "No aggregate named " + only};
-  }
+  auto aggrs = selected(filer, kAggregate, request, "aggregate");
   pugi::xml_node list = results.append_child("aggregates");
-  for (const json &aggr : section(filer, "aggregates")) {
-    if (!only.empty() && text(aggr, "name") != only) continue;
+  for (const json &aggr : aggrs) {
     pugi::xml_node info = list.append_child("aggr-info");
     uint64_t size = bytes(aggr, "sizeBytes");
     uint64_t used = aggregateUsed(filer, aggr);
@@ -146,11 +163,9 @@ void aggrListInfo(json &filer, pugi::xml_node request, pugi::xml_node results) {
 }
 
 void volumeListInfo(json &filer, pugi::xml_node request, pugi::xml_node results) {
-  std::string only = param(request, "volume", false);
-  if (!only.empty()) volumeNamed(filer, only);
+  auto volumes = selected(filer, kVolume, request, "volume");
   pugi::xml_node list = results.append_child("volumes");
-  for (const json &volume : section(filer, "volumes")) {
-    if (!only.empty() && text(volume, "name") != only) continue;
+  for (const json &volume : volumes) {
     json *aggr = findNamed(section(filer, "aggregates"), text(volume, "aggregate"));
     std::vector<std::string> types =
         aggr != nullptr ? raidTypes(*aggr) : std::vector<std::string>();
@@ -217,12 +232,10 @@ bool lunMapped(json &filer, const std::string &path) {
 }
 
 void lunListInfo(json &filer, pugi::xml_node request, pugi::xml_node results) {
-  std::string only = param(request, "path", false);
-  if (!only.empty()) lunAt(filer, only);
+  auto luns = selected(filer, kLun, request, "path");
   pugi::xml_node list = results.append_child("luns");
-  for (const json &lun : section(filer, "luns")) {
+  for (const json &lun : luns) {
     std::string path = text(lun, "path");
-    if (!only.empty() && path != only) continue;
     pugi::xml_node info = list.append_child("lun-info");
     add(info, "path", path);
     add(info, "serial-number", text(lun, "serial"));
@@ -240,11 +253,9 @@ void lunListInfo(json &filer, pugi::xml_node request, pugi::xml_node results) {
 }
 
 void igroupListInfo(json &filer, pugi::xml_node request, pugi::xml_node results) {
-  std::string only = param(request, "initiator-group-name", false);
-  if (!only.empty()) igroupNamed(filer, only);
+  auto igroups = selected(filer, kIGroup, request, "initiator-group-name");
   pugi::xml_node list = results.append_child("initiator-groups");
-  for (const json &igroup : section(filer, "igroups")) {
-    if (!only.empty() && text(igroup, "name") != only) continue;
+  for (const json &igroup : igroups) {
     pugi::xml_node info = list.append_child("initiator-group-info");
     add(info, "initiator-group-name", text(igroup, "name"));
     add(info, "initiator-group-type", text(igroup, "type", "iscsi"));
@@ -276,11 +287,9 @@ void snapshotListInfo(json &filer, pugi::xml_node request, pugi::xml_node result
 }
 
 void qtreeList(json &filer, pugi::xml_node request, pugi::xml_node results) {
-  std::string only = param(request, "volume", false);
-  if (!only.empty()) volumeNamed(filer, only);
+  auto volumes = selected(filer, kVolume, request, "volume");
   pugi::xml_node list = results.append_child("qtrees");
-  for (const json &volume : section(filer, "volumes")) {
-    if (!only.empty() && text(volume, "name") != only) continue;
+  for (const json &volume : volumes) {
     for (const json &qtree : volume["qtrees"]) {
       pugi::xml_node info = list.append_child("qtree-info");
       add(info, "volume", text(volume, "name"));
@@ -300,19 +309,18 @@ void spaceReserveInfo(json &filer, pugi::xml_node request, pugi::xml_node result
   uint64_t f[10] = {};
   std::string uuid;
   if (kind == "aggregate") {
-    json *aggr = findNamed(section(filer, "aggregates"), name);
-    if (aggr == nullptr) throw ApiError{kNoSuchAggregate, "No aggregate named " + name};
-    uint64_t size = bytes(*aggr, "sizeBytes");
-    uint64_t percent = bytes(*aggr, "snapshotReservePercent");
-    uint64_t used = aggregateUsed(filer, *aggr);
+    json &aggr = existing(filer, kAggregate, name);
+    uint64_t size = bytes(aggr, "sizeBytes");
+    uint64_t percent = bytes(aggr, "snapshotReservePercent");
+    uint64_t used = aggregateUsed(filer, aggr);
     f[1] = size;
     f[4] = size * percent / 100;
-    f[5] = bytes(*aggr, "snapshotUsedBytes");
+    f[5] = bytes(aggr, "snapshotUsedBytes");
     f[6] = used;
     f[7] = size > used ? size - used : 0;
     f[8] = size / 512;
     f[9] = percent;
-    uuid = text(*aggr, "uuid");
+    uuid = text(aggr, "uuid");
   } else if (kind == "volume") {
     json &volume = volumeNamed(filer, name);
     if (text(volume, "state", "online") != "online") {
