@@ -48,7 +48,8 @@ void BM_StrCompare(benchmark::State &state) {
 BENCHMARK(BM_StrCompare);
 
 void BM_FilterWildcard(benchmark::State &state) {
-  for (auto _ : state) benchmark::DoNotOptimize(passesStringFilter("KELVA_*Vol*e", "KELVA_StorageVolume"));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(passesStringFilter("KELVA_*Vol*e", "KELVA_StorageVolume"));
 }
 BENCHMARK(BM_FilterWildcard);
 

@@ -47,7 +47,8 @@ void show(const Filer *filer) {
 
   KELVACFStatus *cf = getCFStatus(filer, &record);
   if (cf != nullptr) {
-    std::printf("  takeover: %s (partner %s)\n", text(cf->state).c_str(), text(cf->partner).c_str());
+    std::printf("  takeover: %s (partner %s)\n", text(cf->state).c_str(),
+                text(cf->partner).c_str());
   }
   freeCFStatus(cf);
   clearKELVAStatus(&record);
@@ -69,7 +70,8 @@ int main(int argc, char **argv) {
   std::string scenario = PROVKIT_DEMO_SCENARIO;
   std::string dataDir = (std::filesystem::temp_directory_path() / "provkit-demo").string();
   bool fresh = false;
-  app.add_option("--scenario", scenario, "scenario file of the simulated filers")->check(CLI::ExistingFile);
+  app.add_option("--scenario", scenario, "scenario file of the simulated filers")
+      ->check(CLI::ExistingFile);
   app.add_option("--data-dir", dataDir, "where filers.dat is kept");
   app.add_flag("--fresh", fresh, "start with an empty registry");
   CLI11_PARSE(app, argc, argv);

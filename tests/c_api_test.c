@@ -6,12 +6,12 @@
 #include <string.h>
 
 static int failures = 0;
-#define CHECK(cond)                                                  \
-  do {                                                               \
-    if (!(cond)) {                                                   \
+#define CHECK(cond)                                                            \
+  do {                                                                         \
+    if (!(cond)) {                                                             \
       fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                    \
-    }                                                                \
+      ++failures;                                                              \
+    }                                                                          \
   } while (0)
 
 static void freeText(void *p) { wsifree(p); }

@@ -19,39 +19,35 @@
 #include <cmpimacs.h>
 
 #if defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
-#  define ABI_ASSERT(cond, msg) _Static_assert(cond, msg)
+#define ABI_ASSERT(cond, msg) _Static_assert(cond, msg)
 #elif defined(__GNUC__)
 /* C99 mode: the keyword exists but -pedantic would flag it. */
-#  define ABI_ASSERT(cond, msg) __extension__ _Static_assert(cond, msg)
+#define ABI_ASSERT(cond, msg) __extension__ _Static_assert(cond, msg)
 #else
-#  define ABI_CAT2(a, b) a##b
-#  define ABI_CAT(a, b) ABI_CAT2(a, b)
-#  define ABI_ASSERT(cond, msg) \
-    typedef char ABI_CAT(abi_assert_, __LINE__)[(cond) ? 1 : -1]
+#define ABI_CAT2(a, b) a##b
+#define ABI_CAT(a, b) ABI_CAT2(a, b)
+#define ABI_ASSERT(cond, msg) typedef char ABI_CAT(abi_assert_, __LINE__)[(cond) ? 1 : -1]
 #endif
 
 #define P sizeof(void *)
 
 /* Member m of a table headed by one int is in pointer slot n. */
-#define SLOT(T, m, n) \
-    ABI_ASSERT(offsetof(T, m) == (n) * P, #T "." #m " not in slot " #n)
+#define SLOT(T, m, n) ABI_ASSERT(offsetof(T, m) == (n)*P, #T "." #m " not in slot " #n)
 /* ... and is the last member, so the table is no longer than 2.0's. */
 #define LAST(T, m, n) \
-    SLOT(T, m, n);    \
-    ABI_ASSERT(sizeof(T) == ((n) + 1) * P, #T " has members past " #m)
+  SLOT(T, m, n);      \
+  ABI_ASSERT(sizeof(T) == ((n) + 1) * P, #T " has members past " #m)
 
 /* Member m of a table headed by two ints and a name is function n. */
-#define FN(T, m, n) \
-    ABI_ASSERT(offsetof(T, m) == 8 + P + (n) * P, #T "." #m " not function " #n)
+#define FN(T, m, n) ABI_ASSERT(offsetof(T, m) == 8 + P + (n)*P, #T "." #m " not function " #n)
 #define FN_LAST(T, m, n) \
-    FN(T, m, n);         \
-    ABI_ASSERT(sizeof(T) == 8 + P + ((n) + 1) * P, #T " has members past " #m)
+  FN(T, m, n);           \
+  ABI_ASSERT(sizeof(T) == 8 + P + ((n) + 1) * P, #T " has members past " #m)
 
 /* An encapsulated object or MI: a handle, then its table. */
-#define OBJECT(T)                                                     \
-    ABI_ASSERT(offsetof(T, hdl) == 0 && offsetof(T, ft) == P &&       \
-                   sizeof(T) == 2 * P,                                \
-               #T " is not {hdl, ft}")
+#define OBJECT(T)                                                                 \
+  ABI_ASSERT(offsetof(T, hdl) == 0 && offsetof(T, ft) == P && sizeof(T) == 2 * P, \
+             #T " is not {hdl, ft}")
 
 /* ---- Base types and the value carriers --------------------------------- */
 
@@ -63,8 +59,7 @@ ABI_ASSERT(sizeof(CMPIUint64) == 8 && sizeof(CMPISint64) == 8, "64-bit");
 ABI_ASSERT(sizeof(CMPIReal32) == 4 && sizeof(CMPIReal64) == 8, "reals");
 ABI_ASSERT((CMPISint8)-1 < 0 && (CMPIUint8)-1 > 0, "8-bit signedness");
 ABI_ASSERT((CMPISint64)-1 < 0 && (CMPIUint64)-1 > 0, "64-bit signedness");
-ABI_ASSERT(sizeof(CMPIType) == 2 && sizeof(CMPIValueState) == 2,
-           "CMPIData header is two shorts");
+ABI_ASSERT(sizeof(CMPIType) == 2 && sizeof(CMPIValueState) == 2, "CMPIData header is two shorts");
 ABI_ASSERT(sizeof(CMPICount) == 4 && sizeof(CMPIFlags) == 4, "count/flags");
 ABI_ASSERT(sizeof(CMPIrc) == 4, "CMPIrc is int-sized");
 
@@ -76,14 +71,13 @@ ABI_ASSERT(sizeof(CMPIValue) == (P == 8 ? 16 : 8), "CMPIValue size");
 /* CMPIData: the value follows two shorts at its own alignment. 32-bit
  * Windows aligns 64-bit members to 8, 32-bit System V only to 4. */
 #if defined(_WIN32) && !defined(_WIN64)
-#  define DATA_VALUE_OFFSET 8
-#  define DATA_SIZE 16
+#define DATA_VALUE_OFFSET 8
+#define DATA_SIZE 16
 #else
-#  define DATA_VALUE_OFFSET (P == 8 ? 8 : 4)
-#  define DATA_SIZE (P == 8 ? 24 : 12)
+#define DATA_VALUE_OFFSET (P == 8 ? 8 : 4)
+#define DATA_SIZE (P == 8 ? 24 : 12)
 #endif
-ABI_ASSERT(offsetof(CMPIData, type) == 0 && offsetof(CMPIData, state) == 2,
-           "CMPIData type/state");
+ABI_ASSERT(offsetof(CMPIData, type) == 0 && offsetof(CMPIData, state) == 2, "CMPIData type/state");
 ABI_ASSERT(offsetof(CMPIData, value) == DATA_VALUE_OFFSET, "CMPIData.value");
 ABI_ASSERT(sizeof(CMPIData) == DATA_SIZE, "CMPIData size");
 
@@ -97,35 +91,29 @@ ABI_ASSERT(offsetof(CMPIStatus, rc) == 0 && offsetof(CMPIStatus, msg) == P &&
 
 ABI_ASSERT(CMPI_null == 0 && CMPI_boolean == 2 && CMPI_char16 == 3, "simple");
 ABI_ASSERT(CMPI_real32 == 8 && CMPI_real64 == 12, "reals");
-ABI_ASSERT(CMPI_uint8 == 0x80 && CMPI_uint16 == 0x90 && CMPI_uint32 == 0xA0 &&
-               CMPI_uint64 == 0xB0,
+ABI_ASSERT(CMPI_uint8 == 0x80 && CMPI_uint16 == 0x90 && CMPI_uint32 == 0xA0 && CMPI_uint64 == 0xB0,
            "unsigned");
-ABI_ASSERT(CMPI_sint8 == 0xC0 && CMPI_sint16 == 0xD0 && CMPI_sint32 == 0xE0 &&
-               CMPI_sint64 == 0xF0,
+ABI_ASSERT(CMPI_sint8 == 0xC0 && CMPI_sint16 == 0xD0 && CMPI_sint32 == 0xE0 && CMPI_sint64 == 0xF0,
            "signed");
-ABI_ASSERT(CMPI_instance == 0x1000 && CMPI_ref == 0x1100 &&
-               CMPI_args == 0x1200 && CMPI_class == 0x1300 &&
-               CMPI_filter == 0x1400 && CMPI_enumeration == 0x1500 &&
-               CMPI_string == 0x1600 && CMPI_chars == 0x1700 &&
-               CMPI_dateTime == 0x1800 && CMPI_ptr == 0x1900 &&
-               CMPI_charsptr == 0x1A00,
+ABI_ASSERT(CMPI_instance == 0x1000 && CMPI_ref == 0x1100 && CMPI_args == 0x1200 &&
+               CMPI_class == 0x1300 && CMPI_filter == 0x1400 && CMPI_enumeration == 0x1500 &&
+               CMPI_string == 0x1600 && CMPI_chars == 0x1700 && CMPI_dateTime == 0x1800 &&
+               CMPI_ptr == 0x1900 && CMPI_charsptr == 0x1A00,
            "encapsulated");
-ABI_ASSERT(CMPI_ARRAY == 0x2000 && CMPI_ENCA == 0x3000 &&
-               CMPI_uint32A == 0x20A0 && CMPI_stringA == 0x3600 &&
-               CMPI_refA == 0x3100 && CMPI_booleanA == 0x2002,
+ABI_ASSERT(CMPI_ARRAY == 0x2000 && CMPI_ENCA == 0x3000 && CMPI_uint32A == 0x20A0 &&
+               CMPI_stringA == 0x3600 && CMPI_refA == 0x3100 && CMPI_booleanA == 0x2002,
            "arrays");
 
-ABI_ASSERT(CMPI_SIMPLE == 2 && CMPI_REAL == 8 && CMPI_UINT == 0x80 &&
-               CMPI_SINT == 0xC0 && CMPI_INTEGER == 0xC0 && CMPI_ENC == 0x1000,
+ABI_ASSERT(CMPI_SIMPLE == 2 && CMPI_REAL == 8 && CMPI_UINT == 0x80 && CMPI_SINT == 0xC0 &&
+               CMPI_INTEGER == 0xC0 && CMPI_ENC == 0x1000,
            "group masks");
 /* Every signed code carries the bit that tells it from the unsigned ones. */
-ABI_ASSERT((CMPI_sint8 & CMPI_sint16 & CMPI_sint32 & CMPI_sint64 &
-            (CMPI_SINT & ~CMPI_UINT)) != 0 &&
+ABI_ASSERT((CMPI_sint8 & CMPI_sint16 & CMPI_sint32 & CMPI_sint64 & (CMPI_SINT & ~CMPI_UINT)) != 0 &&
                ((CMPI_uint8 | CMPI_uint16 | CMPI_uint32 | CMPI_uint64) &
                 (CMPI_SINT & ~CMPI_UINT)) == 0,
            "signed bit");
-ABI_ASSERT(((CMPI_boolean | CMPI_char16 | CMPI_real64 | CMPI_sint64 |
-             CMPI_charsptr | CMPI_dateTime) &
+ABI_ASSERT(((CMPI_boolean | CMPI_char16 | CMPI_real64 | CMPI_sint64 | CMPI_charsptr |
+             CMPI_dateTime) &
             CMPI_ARRAY) == 0,
            "no scalar code has the array bit");
 ABI_ASSERT(((CMPI_real32 | CMPI_real64) & (CMPI_INTEGER | CMPI_ENC)) == 0 &&
@@ -136,60 +124,47 @@ ABI_ASSERT(CMPI_keyInteger == CMPI_sint64 && CMPI_keyString == CMPI_string &&
                CMPI_keyBoolean == CMPI_boolean && CMPI_keyRef == CMPI_ref,
            "key types");
 
-ABI_ASSERT(CMPI_goodValue == 0 && CMPI_nullValue == 0x100 &&
-               CMPI_keyValue == 0x200 && CMPI_notFound == 0x400 &&
-               CMPI_badValue == 0x8000,
+ABI_ASSERT(CMPI_goodValue == 0 && CMPI_nullValue == 0x100 && CMPI_keyValue == 0x200 &&
+               CMPI_notFound == 0x400 && CMPI_badValue == 0x8000,
            "value states");
 
 /* ---- Numbers that cross the boundary ----------------------------------- */
 
-ABI_ASSERT(CMPIVersion100 == 100 && CMPIVersion200 == 200 &&
-               CMPICurrentVersion == 200,
-           "versions");
+ABI_ASSERT(CMPIVersion100 == 100 && CMPIVersion200 == 200 && CMPICurrentVersion == 200, "versions");
 
-ABI_ASSERT(CMPI_RC_OK == 0 && CMPI_RC_ERR_FAILED == 1 &&
-               CMPI_RC_ERR_NOT_FOUND == 6 && CMPI_RC_ERR_NOT_SUPPORTED == 7 &&
-               CMPI_RC_ERR_ALREADY_EXISTS == 11 &&
-               CMPI_RC_ERR_NO_SUCH_PROPERTY == 12 &&
-               CMPI_RC_ERR_TYPE_MISMATCH == 13 &&
-               CMPI_RC_ERR_INVALID_QUERY == 15 &&
-               CMPI_RC_ERR_METHOD_NOT_FOUND == 17,
+ABI_ASSERT(CMPI_RC_OK == 0 && CMPI_RC_ERR_FAILED == 1 && CMPI_RC_ERR_NOT_FOUND == 6 &&
+               CMPI_RC_ERR_NOT_SUPPORTED == 7 && CMPI_RC_ERR_ALREADY_EXISTS == 11 &&
+               CMPI_RC_ERR_NO_SUCH_PROPERTY == 12 && CMPI_RC_ERR_TYPE_MISMATCH == 13 &&
+               CMPI_RC_ERR_INVALID_QUERY == 15 && CMPI_RC_ERR_METHOD_NOT_FOUND == 17,
            "CIM status codes");
 ABI_ASSERT(CMPI_RC_DO_NOT_UNLOAD == 50 && CMPI_RC_NEVER_UNLOAD == 51 &&
-               CMPI_RC_ERR_INVALID_HANDLE == 60 &&
-               CMPI_RC_ERR_INVALID_DATA_TYPE == 61 &&
+               CMPI_RC_ERR_INVALID_HANDLE == 60 && CMPI_RC_ERR_INVALID_DATA_TYPE == 61 &&
                CMPI_RC_ERROR_SYSTEM == 100 && CMPI_RC_ERROR == 200,
            "CMPI-specific codes");
 
 ABI_ASSERT(CMPI_FLAG_LocalOnly == 1 && CMPI_FLAG_DeepInheritance == 2 &&
-               CMPI_FLAG_IncludeQualifiers == 4 &&
-               CMPI_FLAG_IncludeClassOrigin == 8,
+               CMPI_FLAG_IncludeQualifiers == 4 && CMPI_FLAG_IncludeClassOrigin == 8,
            "invocation flags");
 ABI_ASSERT(CMPI_SEV_ERROR == 1 && CMPI_SEV_INFO == 2 && CMPI_SEV_WARNING == 3 &&
-               CMPI_DEV_DEBUG == 4 && CMPI_LEV_INFO == 1 &&
-               CMPI_LEV_WARNING == 2 && CMPI_LEV_VERBOSE == 3,
+               CMPI_DEV_DEBUG == 4 && CMPI_LEV_INFO == 1 && CMPI_LEV_WARNING == 2 &&
+               CMPI_LEV_VERBOSE == 3,
            "log severities and trace levels");
-ABI_ASSERT(CMPI_PredOp_Equals == 1 && CMPI_PredOp_NotLike == 10 &&
-               CMPI_PredOp_Null == 12 && CMPI_PredOp_Or == 14 &&
-               CMPI_COND_DOC == 0 && CMPI_COND_COD == 1,
+ABI_ASSERT(CMPI_PredOp_Equals == 1 && CMPI_PredOp_NotLike == 10 && CMPI_PredOp_Null == 12 &&
+               CMPI_PredOp_Or == 14 && CMPI_COND_DOC == 0 && CMPI_COND_COD == 1,
            "query operators");
-ABI_ASSERT(UnknownErrorType == 0 && UnsupportedOperationError == 10 &&
-               ErrorSevUnknown == 0 && ErrorSevLow == 2 && ErrorSevFatal == 5 &&
-               ErrorProbCauseOther == 1 && Software_Error == 47 &&
-               Unexpected_Information == 130 && CIMObjectHandle == 2,
+ABI_ASSERT(UnknownErrorType == 0 && UnsupportedOperationError == 10 && ErrorSevUnknown == 0 &&
+               ErrorSevLow == 2 && ErrorSevFatal == 5 && ErrorProbCauseOther == 1 &&
+               Software_Error == 47 && Unexpected_Information == 130 && CIMObjectHandle == 2,
            "extended-error enumerations");
 ABI_ASSERT(CMPI_MB_Class_1 == 3 && CMPI_MB_Supports_IndicationMI == 0x200 &&
-               CMPI_MB_Supports_Extended_Error == 0x8000 &&
-               CMPI_MB_Indications == 0x81,
+               CMPI_MB_Supports_Extended_Error == 0x8000 && CMPI_MB_Indications == 0x81,
            "capability bits");
 
 /* ---- Broker ------------------------------------------------------------ */
 
 ABI_ASSERT(offsetof(CMPIBroker, hdl) == 0 && offsetof(CMPIBroker, bft) == P &&
-               offsetof(CMPIBroker, eft) == 2 * P &&
-               offsetof(CMPIBroker, xft) == 3 * P &&
-               offsetof(CMPIBroker, mft) == 4 * P &&
-               sizeof(CMPIBroker) == 5 * P,
+               offsetof(CMPIBroker, eft) == 2 * P && offsetof(CMPIBroker, xft) == 3 * P &&
+               offsetof(CMPIBroker, mft) == 4 * P && sizeof(CMPIBroker) == 5 * P,
            "CMPIBroker is {hdl, bft, eft, xft, mft}");
 
 ABI_ASSERT(offsetof(CMPIBrokerFT, brokerCapabilities) == 0 &&
@@ -294,7 +269,10 @@ OBJECT(CMPIArray);
 OBJECT(CMPIEnumeration);
 OBJECT(CMPIDateTime);
 
-#define COMMON(T) SLOT(T, ftVersion, 0); SLOT(T, release, 1); SLOT(T, clone, 2)
+#define COMMON(T)        \
+  SLOT(T, ftVersion, 0); \
+  SLOT(T, release, 1);   \
+  SLOT(T, clone, 2)
 
 COMMON(CMPIContextFT);
 SLOT(CMPIContextFT, getEntry, 3);
@@ -417,11 +395,11 @@ OBJECT(CMPIMethodMI);
 OBJECT(CMPIPropertyMI);
 OBJECT(CMPIIndicationMI);
 
-#define MI_HEAD(T)                                                        \
-    ABI_ASSERT(offsetof(T, ftVersion) == 0 && offsetof(T, miVersion) == 4 && \
-                   offsetof(T, miName) == 8,                              \
-               #T " header");                                             \
-    FN(T, cleanup, 0)
+#define MI_HEAD(T)                                                                            \
+  ABI_ASSERT(                                                                                 \
+      offsetof(T, ftVersion) == 0 && offsetof(T, miVersion) == 4 && offsetof(T, miName) == 8, \
+      #T " header");                                                                          \
+  FN(T, cleanup, 0)
 
 MI_HEAD(CMPIInstanceMIFT);
 FN(CMPIInstanceMIFT, enumerateInstanceNames, 1);
@@ -454,7 +432,4 @@ FN(CMPIIndicationMIFT, deActivateFilter, 4);
 FN(CMPIIndicationMIFT, enableIndications, 5);
 FN_LAST(CMPIIndicationMIFT, disableIndications, 6);
 
-int main(void)
-{
-    return 0;
-}
+int main(void) { return 0; }

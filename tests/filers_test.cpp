@@ -90,7 +90,13 @@ TEST_F(FilersFile, PathsFollowTheEnvironmentAndTheDirectoryIsMade) {
 }
 
 TEST_F(FilersFile, RecordsRoundTripWithoutClearPasswords) {
-  Filer a{(char *)"0118054321", (char *)"kelva-a.sim", (char *)"root", (char *)"p:a:ss w\xc3\xb6rd", 0, 80, 30};
+  Filer a{(char *)"0118054321",
+          (char *)"kelva-a.sim",
+          (char *)"root",
+          (char *)"p:a:ss w\xc3\xb6rd",
+          0,
+          80,
+          30};
   Filer b{(char *)"0118054322", (char *)"192.0.2.22", (char *)"admin", (char *)"", -1, 443, 0};
   append(a);
   append(b);
@@ -99,14 +105,16 @@ TEST_F(FilersFile, RecordsRoundTripWithoutClearPasswords) {
   EXPECT_EQ(content.find("p:a:ss"), std::string::npos);
   EXPECT_EQ(content.find("0118054321"), std::string::npos);
   EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 2);
-  EXPECT_EQ(fs::status(dat).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(dat).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
 
   KELVAStatus status = KELVA_STATUS_INIT;
   WSIList *filers = WSIList_new();
   ASSERT_EQ(getFilersFromDiskFile(&status, filers), 1);
   ASSERT_EQ(WSIList_getLength(filers), 2u);
   auto *first = static_cast<Filer *>(WSIList_getElement(WSIList_getFirst(filers)));
-  auto *second = static_cast<Filer *>(WSIList_getElement(WSIList_getNext(WSIList_getFirst(filers))));
+  auto *second =
+      static_cast<Filer *>(WSIList_getElement(WSIList_getNext(WSIList_getFirst(filers))));
   EXPECT_STREQ(first->password, a.password);
   EXPECT_STREQ(first->host, a.host);
   EXPECT_EQ(first->connParam3, 30);
@@ -204,7 +212,8 @@ TEST(InstanceIDs, EncodeAndSplitInPlace) {
   wsifree(id);
   for (const char *bad : {"nocolon", "KELVA:only", ":x:y", "KELVA::y"}) {
     std::string copy = bad;
-    EXPECT_EQ(getFilerAndNameFromInstanceId(&status, copy.data(), nullptr, nullptr, &name), 0) << bad;
+    EXPECT_EQ(getFilerAndNameFromInstanceId(&status, copy.data(), nullptr, nullptr, &name), 0)
+        << bad;
     EXPECT_NE(checkStatus(&status), 0);
     clearKELVAStatus(&status);
   }

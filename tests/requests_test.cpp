@@ -40,8 +40,13 @@ class RequestsTest : public ::testing::TestWithParam<Transport> {
       host_ = "127.0.0.1";
       port_ = http_->port();
     }
-    filer_ = Filer{systemId_.data(), host_.data(), user_.data(), password_.data(),
-                   WSI_TRANSPORT_HTTP, port_, 5};
+    filer_ = Filer{systemId_.data(),
+                   host_.data(),
+                   user_.data(),
+                   password_.data(),
+                   WSI_TRANSPORT_HTTP,
+                   port_,
+                   5};
   }
   void TearDown() override {
     KELVAStatus status = KELVA_STATUS_INIT;
@@ -142,7 +147,8 @@ TEST_P(RequestsTest, BrokenAnswersBecomeFailedAnswers) {
   for (int i = 0; i < 200; ++i) deep += "<n>";
   std::string laughs =
       "<?xml version=\"1.0\"?><!DOCTYPE kelva [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b "
-      "\"&a;&a;&a;&a;&a;&a;&a;&a;\">]><kelva><results status=\"passed\"><x>&b;</x></results></kelva>";
+      "\"&a;&a;&a;&a;&a;&a;&a;&a;\">]><kelva><results "
+      "status=\"passed\"><x>&b;</x></results></kelva>";
   std::vector<Case> cases = {
       {Fault::of(Fault::Kind::Malformed), WSI_ERR_BAD_ANSWER},
       {Fault::of(Fault::Kind::Truncated), WSI_ERR_BAD_ANSWER},
@@ -180,7 +186,8 @@ TEST_P(RequestsTest, SlowFilerTimesOutAndWrongPasswordIsRefused) {
   Element late = send(quick.get(), "system-get-info");
   EXPECT_EQ(getResultErrorNum(late.get()), WSI_ERR_TIMEOUT) << getResultErrorString(late.get());
 
-  Server wrong(createServerInfo(host_.c_str(), user_.c_str(), "guess", 5, WSI_TRANSPORT_HTTP, port_));
+  Server wrong(
+      createServerInfo(host_.c_str(), user_.c_str(), "guess", 5, WSI_TRANSPORT_HTTP, port_));
   Element refused = send(wrong.get(), "system-get-info");
   EXPECT_EQ(getResultErrorNum(refused.get()), WSI_ERR_AUTH);
 }
@@ -210,7 +217,8 @@ TEST_P(RequestsTest, FilerReadersFillTheirRecords) {
     got.emplace_back(static_cast<char *>(WSIList_getElement(p)));
   }
   WSIList_free(addresses, wsifree);
-  EXPECT_EQ(got, (std::vector<std::string>{"192.0.2.21", "198.51.100.21", "198.51.100.121", "127.0.0.1"}));
+  EXPECT_EQ(got, (std::vector<std::string>{"192.0.2.21", "198.51.100.21", "198.51.100.121",
+                                           "127.0.0.1"}));
 
   int32_t major = 0, minor = 0, micro = 0;
   ASSERT_EQ(getSystemVersion(&status, &filer_, &major, &minor, &micro), 1);
@@ -294,7 +302,8 @@ TEST(RequestsHttp, NobodyListening) {
   Server server(createServerInfo("127.0.0.1", "root", "x", 2, WSI_TRANSPORT_HTTP, port));
   Element request(createElement("system-get-info"));
   Element answer(invokeServerElement(server.get(), request.get()));
-  EXPECT_EQ(getResultErrorNum(answer.get()), WSI_ERR_UNREACHABLE) << getResultErrorString(answer.get());
+  EXPECT_EQ(getResultErrorNum(answer.get()), WSI_ERR_UNREACHABLE)
+      << getResultErrorString(answer.get());
 }
 
 TEST(Elements, BuildingAndReadingWithoutAFiler) {

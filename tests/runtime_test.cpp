@@ -80,7 +80,8 @@ TEST(WSIList, RemoveByIdentityReturnsTheElementAndIgnoresEqualCopies) {
 TEST(WSIList, FirstElementWithAMatchFunction) {
   WSIList *list = listOf({"alpha", "beta", "gamma"});
   auto startsWith = [](const void *e, const void *key) {
-    return std::strncmp(static_cast<const char *>(e), static_cast<const char *>(key), 1) == 0 ? 1 : 0;
+    return std::strncmp(static_cast<const char *>(e), static_cast<const char *>(key), 1) == 0 ? 1
+                                                                                              : 0;
   };
   EXPECT_STREQ(static_cast<char *>(WSIList_getFirstElement(list, startsWith, "g")), "gamma");
   EXPECT_EQ(WSIList_getFirstElement(list, startsWith, "x"), nullptr);

@@ -83,14 +83,14 @@ int lastErrno();
 // allows it (Windows); elsewhere the refusal is remembered by the caller.
 #if defined(_WIN32)
 #include <windows.h>
-#define PK_LIBRARY_HOOKS(onLoad, onUnload)                                              \
-  extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {                     \
-    if (reason == DLL_PROCESS_ATTACH) return (onLoad)() ? TRUE : FALSE;                 \
-    if (reason == DLL_PROCESS_DETACH) (onUnload)();                                     \
-    return TRUE;                                                                        \
+#define PK_LIBRARY_HOOKS(onLoad, onUnload)                              \
+  extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {     \
+    if (reason == DLL_PROCESS_ATTACH) return (onLoad)() ? TRUE : FALSE; \
+    if (reason == DLL_PROCESS_DETACH) (onUnload)();                     \
+    return TRUE;                                                        \
   }
 #else
-#define PK_LIBRARY_HOOKS(onLoad, onUnload)                                              \
-  __attribute__((constructor)) static void pkLibraryLoadHook() { (void)(onLoad)(); }   \
+#define PK_LIBRARY_HOOKS(onLoad, onUnload)                                           \
+  __attribute__((constructor)) static void pkLibraryLoadHook() { (void)(onLoad)(); } \
   __attribute__((destructor)) static void pkLibraryUnloadHook() { (onUnload)(); }
 #endif

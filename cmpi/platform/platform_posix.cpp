@@ -91,7 +91,9 @@ uint64_t monotonicNanos() {
                                    std::chrono::steady_clock::now().time_since_epoch())
                                    .count());
 }
-void sleepMillis(uint64_t millis) { std::this_thread::sleep_for(std::chrono::milliseconds(millis)); }
+void sleepMillis(uint64_t millis) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(millis));
+}
 
 char pathSeparator() { return '/'; }
 bool fileExists(const char *path) {

@@ -41,9 +41,9 @@ thread_local std::string tlsLibraryError;
 
 std::string systemMessage(DWORD code) {
   char *text = nullptr;
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                               FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+  DWORD n = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
   std::string out = (n != 0 && text != nullptr) ? std::string(text, n) : std::string();
   if (text != nullptr) LocalFree(text);
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
@@ -107,7 +107,9 @@ int syncFile(std::FILE *file) {
   return _commit(_fileno(file)) == 0 ? 0 : errno;
 }
 int syncDirectory(const char *) { return 0; }
-int restrictToOwner(const char *path) { return _chmod(path, _S_IREAD | _S_IWRITE) == 0 ? 0 : errno; }
+int restrictToOwner(const char *path) {
+  return _chmod(path, _S_IREAD | _S_IWRITE) == 0 ? 0 : errno;
+}
 int restrictOpenFileToOwner(std::FILE *) { return 0; }
 std::string getEnv(const char *name) {
   const char *value = std::getenv(name);

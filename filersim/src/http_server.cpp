@@ -44,12 +44,12 @@ std::pair<std::string, std::string> credentials(const httplib::Request &request)
 // Announces a longer answer than is sent, then closes the connection.
 void dropAfter(httplib::Response &response, std::string partial) {
   size_t announced = partial.size() + 64;
-  response.set_content_provider(
-      announced, "text/xml",
-      [partial](size_t offset, size_t, httplib::DataSink &sink) {
-        if (offset == 0 && !partial.empty()) sink.write(partial.data(), partial.size());
-        return false;  // the connection closes here
-      });
+  response.set_content_provider(announced, "text/xml",
+                                [partial](size_t offset, size_t, httplib::DataSink &sink) {
+                                  if (offset == 0 && !partial.empty())
+                                    sink.write(partial.data(), partial.size());
+                                  return false;  // the connection closes here
+                                });
 }
 
 }  // namespace
@@ -64,25 +64,26 @@ HttpServer::HttpServer(Simulator &simulator, std::string filer, int port)
   httplib::Server &server = impl_->server;
   server.set_keep_alive_max_count(1000);
   server.set_tcp_nodelay(true);
-  server.Post("/kelva/api", [&simulator, filer](const httplib::Request &request,
-                                                httplib::Response &response) {
-    auto [user, password] = credentials(request);
-    Reply reply = simulator.handle(filer, user, password, request.body);
-    if (reply.delayMillis > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.delayMillis));
-    switch (reply.kind) {
-      case Reply::Kind::Unauthorized:
-        response.status = 401;
-        response.set_header("WWW-Authenticate", "Basic realm=\"kelva\"");
-        return;
-      case Reply::Kind::Offline:
-      case Reply::Kind::Drop:
-        dropAfter(response, reply.body);
-        return;
-      case Reply::Kind::Answer:
-        response.set_content(reply.body, "text/xml");
-        return;
-    }
-  });
+  server.Post("/kelva/api",
+              [&simulator, filer](const httplib::Request &request, httplib::Response &response) {
+                auto [user, password] = credentials(request);
+                Reply reply = simulator.handle(filer, user, password, request.body);
+                if (reply.delayMillis > 0)
+                  std::this_thread::sleep_for(std::chrono::milliseconds(reply.delayMillis));
+                switch (reply.kind) {
+                  case Reply::Kind::Unauthorized:
+                    response.status = 401;
+                    response.set_header("WWW-Authenticate", "Basic realm=\"kelva\"");
+                    return;
+                  case Reply::Kind::Offline:
+                  case Reply::Kind::Drop:
+                    dropAfter(response, reply.body);
+                    return;
+                  case Reply::Kind::Answer:
+                    response.set_content(reply.body, "text/xml");
+                    return;
+                }
+              });
   // Test control: {"action": "fault", "api": ..., "fault": {...}}, {"action": "clear"},
   // {"action": "online", "online": false}.
   server.Post("/control", [&simulator, filer](const httplib::Request &request,
@@ -91,7 +92,8 @@ HttpServer::HttpServer(Simulator &simulator, std::string filer, int port)
       nlohmann::json command = nlohmann::json::parse(request.body);
       std::string action = command.value("action", std::string());
       if (action == "fault") {
-        simulator.setFault(filer, command.value("api", std::string("*")), faultFromJson(command["fault"]));
+        simulator.setFault(filer, command.value("api", std::string("*")),
+                           faultFromJson(command["fault"]));
       } else if (action == "clear") {
         simulator.clearFaults();
       } else if (action == "online") {
@@ -106,7 +108,8 @@ HttpServer::HttpServer(Simulator &simulator, std::string filer, int port)
                            "application/json");
     }
   });
-  port_ = port == 0 ? server.bind_to_any_port("127.0.0.1") : (server.bind_to_port("127.0.0.1", port) ? port : -1);
+  port_ = port == 0 ? server.bind_to_any_port("127.0.0.1")
+                    : (server.bind_to_port("127.0.0.1", port) ? port : -1);
   if (port_ <= 0) throw std::runtime_error("cannot bind 127.0.0.1:" + std::to_string(port));
   impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
   // stop() only works on a running server: wait until it listens.

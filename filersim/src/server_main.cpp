@@ -21,8 +21,11 @@ int main(int argc, char **argv) {
   int port = 0;
   std::vector<std::string> only;
   int seconds = 0;
-  app.add_option("scenario", scenario, "Scenario file (JSON)")->required()->check(CLI::ExistingFile);
-  app.add_option("-p,--port", port, "First port; each further filer takes the next (0: chosen by the system)")
+  app.add_option("scenario", scenario, "Scenario file (JSON)")
+      ->required()
+      ->check(CLI::ExistingFile);
+  app.add_option("-p,--port", port,
+                 "First port; each further filer takes the next (0: chosen by the system)")
       ->check(CLI::Range(0, 65535));
   app.add_option("-f,--filer", only, "Serve only these filers (by name)");
   app.add_option("-t,--time", seconds, "Stop after this many seconds (0: until interrupted)")
@@ -43,8 +46,8 @@ int main(int argc, char **argv) {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     auto start = std::chrono::steady_clock::now();
-    while (!stopRequested &&
-           (seconds == 0 || std::chrono::steady_clock::now() - start < std::chrono::seconds(seconds))) {
+    while (!stopRequested && (seconds == 0 || std::chrono::steady_clock::now() - start <
+                                                  std::chrono::seconds(seconds))) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     for (auto &server : servers) server->stop();

@@ -152,17 +152,17 @@ void snmpGetNext(json &filer, pugi::xml_node request, pugi::xml_node results) {
 const std::map<std::string, Handler> &apis() {
   static const std::map<std::string, Handler> table = [] {
     std::map<std::string, Handler> all = {
-      {"system-get-info", systemGetInfo},
-      {"system-get-version", systemGetVersion},
-      {"cf-status", cfStatus},
-      {"net-ifconfig-get", netIfconfigGet},
-      {"diagnosis-status-get", diagnosisStatusGet},
-      {"iscsi-node-get-name", iscsiNodeGetName},
-      {"iscsi-node-set-name", iscsiNodeSetName},
-      {"iscsi-service-status", iscsiServiceStatus},
-      {"fcp-node-get-name", fcpNodeGetName},
-      {"snmp-get", snmpGet},
-      {"snmp-get-next", snmpGetNext},
+        {"system-get-info", systemGetInfo},
+        {"system-get-version", systemGetVersion},
+        {"cf-status", cfStatus},
+        {"net-ifconfig-get", netIfconfigGet},
+        {"diagnosis-status-get", diagnosisStatusGet},
+        {"iscsi-node-get-name", iscsiNodeGetName},
+        {"iscsi-node-set-name", iscsiNodeSetName},
+        {"iscsi-service-status", iscsiServiceStatus},
+        {"fcp-node-get-name", fcpNodeGetName},
+        {"snmp-get", snmpGet},
+        {"snmp-get-next", snmpGetNext},
     };
     all.insert(detail::storageApis().begin(), detail::storageApis().end());
     return all;
@@ -213,10 +213,12 @@ json normalise(json filer, size_t index) {
   requireString(filer["identity"], "systemId", where + ".identity");
   for (const char *section : {"takeover", "iscsi", "fcp", "snmp", "storage"}) {
     if (!filer.contains(section)) filer[section] = json::object();
-    if (!filer[section].is_object()) throw ScenarioError(where + ": \"" + section + "\" is not an object");
+    if (!filer[section].is_object())
+      throw ScenarioError(where + ": \"" + section + "\" is not an object");
   }
   if (!filer.contains("interfaces")) filer["interfaces"] = json::array();
-  if (!filer["interfaces"].is_array()) throw ScenarioError(where + ": \"interfaces\" is not an array");
+  if (!filer["interfaces"].is_array())
+    throw ScenarioError(where + ": \"interfaces\" is not an array");
   if (!filer.contains("version")) filer["version"] = "KELVA Release 8.0.0";
   if (!filer.contains("health")) filer["health"] = "ok";
   if (!filer.contains("online")) filer["online"] = true;
@@ -244,7 +246,8 @@ Simulator::Simulator(const json &scenario) {
     state->model = normalise(filer, index++);
     state->name = state->model["name"].get<std::string>();
     for (const auto &other : filers_) {
-      if (other->name == state->name) throw ScenarioError("scenario: filer name repeated: " + state->name);
+      if (other->name == state->name)
+        throw ScenarioError("scenario: filer name repeated: " + state->name);
     }
     filers_.push_back(std::move(state));
   }
@@ -364,7 +367,8 @@ Reply Simulator::handle(const std::string &filer, const std::string &user,
   }
   if (faulty && fault.kind == Fault::Kind::Drop) return {Reply::Kind::Drop, {}, 0};
   if (faulty && fault.kind == Fault::Kind::Malformed) {
-    return {Reply::Kind::Answer, "<kelva version=\"1.0\"><results status=\"passed\"><oops></kelva>", 0};
+    return {Reply::Kind::Answer, "<kelva version=\"1.0\"><results status=\"passed\"><oops></kelva>",
+            0};
   }
   if (faulty && fault.kind == Fault::Kind::Body) return {Reply::Kind::Answer, fault.body, 0};
 
@@ -385,7 +389,8 @@ Reply Simulator::handle(const std::string &filer, const std::string &user,
       }
     }
   }
-  if (faulty && fault.kind == Fault::Kind::Delay) return {Reply::Kind::Answer, body, fault.delayMillis};
+  if (faulty && fault.kind == Fault::Kind::Delay)
+    return {Reply::Kind::Answer, body, fault.delayMillis};
   if (faulty && fault.kind == Fault::Kind::Truncated) {
     return {Reply::Kind::Answer, body.substr(0, body.size() / 2), 0};
   }
@@ -444,11 +449,13 @@ void Simulator::unregisterInProcess() {
 }
 
 Fault faultFromJson(const json &description) {
-  static const std::map<std::string, Fault::Kind> kinds = {
-      {"fail", Fault::Kind::Fail},           {"delay", Fault::Kind::Delay},
-      {"drop", Fault::Kind::Drop},           {"stop-midway", Fault::Kind::StopMidway},
-      {"malformed", Fault::Kind::Malformed}, {"truncated", Fault::Kind::Truncated},
-      {"body", Fault::Kind::Body}};
+  static const std::map<std::string, Fault::Kind> kinds = {{"fail", Fault::Kind::Fail},
+                                                           {"delay", Fault::Kind::Delay},
+                                                           {"drop", Fault::Kind::Drop},
+                                                           {"stop-midway", Fault::Kind::StopMidway},
+                                                           {"malformed", Fault::Kind::Malformed},
+                                                           {"truncated", Fault::Kind::Truncated},
+                                                           {"body", Fault::Kind::Body}};
   auto kind = kinds.find(description.value("kind", std::string()));
   if (kind == kinds.end()) throw ScenarioError("unknown fault kind");
   Fault fault;

@@ -22,147 +22,106 @@ extern "C" {
  */
 
 struct _CMPIBroker {
-    void *hdl;
-    const CMPIBrokerFT *bft;    /* up-calls to the object manager */
-    const CMPIBrokerEncFT *eft; /* factories and helpers */
-    const CMPIBrokerExtFT *xft; /* operating-system services */
-    const CMPIBrokerMemFT *mft; /* memory management */
+  void *hdl;
+  const CMPIBrokerFT *bft;    /* up-calls to the object manager */
+  const CMPIBrokerEncFT *eft; /* factories and helpers */
+  const CMPIBrokerExtFT *xft; /* operating-system services */
+  const CMPIBrokerMemFT *mft; /* memory management */
 };
 
 /* Up-calls. No ftVersion: brokerVersion plays that part. */
 struct _CMPIBrokerFT {
-    unsigned int brokerCapabilities;
-    unsigned int brokerVersion;
-    const char *brokerName;
+  unsigned int brokerCapabilities;
+  unsigned int brokerVersion;
+  const char *brokerName;
 
-    CMPIContext *(*prepareAttachThread)(const CMPIBroker *mb,
-                                        const CMPIContext *ctx);
-    CMPIStatus (*attachThread)(const CMPIBroker *mb, const CMPIContext *ctx);
-    CMPIStatus (*detachThread)(const CMPIBroker *mb, const CMPIContext *ctx);
-    CMPIStatus (*deliverIndication)(const CMPIBroker *mb,
-                                    const CMPIContext *ctx, const char *ns,
-                                    const CMPIInstance *ind);
+  CMPIContext *(*prepareAttachThread)(const CMPIBroker *mb, const CMPIContext *ctx);
+  CMPIStatus (*attachThread)(const CMPIBroker *mb, const CMPIContext *ctx);
+  CMPIStatus (*detachThread)(const CMPIBroker *mb, const CMPIContext *ctx);
+  CMPIStatus (*deliverIndication)(const CMPIBroker *mb, const CMPIContext *ctx, const char *ns,
+                                  const CMPIInstance *ind);
 
-    CMPIEnumeration *(*enumerateInstanceNames)(const CMPIBroker *mb,
-                                               const CMPIContext *ctx,
-                                               const CMPIObjectPath *op,
-                                               CMPIStatus *rc);
-    CMPIInstance *(*getInstance)(const CMPIBroker *mb, const CMPIContext *ctx,
-                                 const CMPIObjectPath *op,
-                                 const char **properties, CMPIStatus *rc);
-    CMPIObjectPath *(*createInstance)(const CMPIBroker *mb,
-                                      const CMPIContext *ctx,
-                                      const CMPIObjectPath *op,
-                                      const CMPIInstance *inst,
-                                      CMPIStatus *rc);
-    CMPIStatus (*modifyInstance)(const CMPIBroker *mb, const CMPIContext *ctx,
-                                 const CMPIObjectPath *op,
-                                 const CMPIInstance *inst,
-                                 const char **properties);
-    CMPIStatus (*deleteInstance)(const CMPIBroker *mb, const CMPIContext *ctx,
-                                 const CMPIObjectPath *op);
-    CMPIEnumeration *(*execQuery)(const CMPIBroker *mb, const CMPIContext *ctx,
-                                  const CMPIObjectPath *op, const char *query,
-                                  const char *lang, CMPIStatus *rc);
-    CMPIEnumeration *(*enumerateInstances)(const CMPIBroker *mb,
-                                           const CMPIContext *ctx,
-                                           const CMPIObjectPath *op,
-                                           const char **properties,
-                                           CMPIStatus *rc);
-    CMPIEnumeration *(*associators)(const CMPIBroker *mb,
-                                    const CMPIContext *ctx,
-                                    const CMPIObjectPath *op,
-                                    const char *assocClass,
-                                    const char *resultClass, const char *role,
-                                    const char *resultRole,
-                                    const char **properties, CMPIStatus *rc);
-    CMPIEnumeration *(*associatorNames)(const CMPIBroker *mb,
-                                        const CMPIContext *ctx,
-                                        const CMPIObjectPath *op,
-                                        const char *assocClass,
-                                        const char *resultClass,
-                                        const char *role,
-                                        const char *resultRole,
-                                        CMPIStatus *rc);
-    CMPIEnumeration *(*references)(const CMPIBroker *mb,
-                                   const CMPIContext *ctx,
-                                   const CMPIObjectPath *op,
-                                   const char *resultClass, const char *role,
-                                   const char **properties, CMPIStatus *rc);
-    CMPIEnumeration *(*referenceNames)(const CMPIBroker *mb,
-                                       const CMPIContext *ctx,
-                                       const CMPIObjectPath *op,
-                                       const char *resultClass,
-                                       const char *role, CMPIStatus *rc);
-    CMPIData (*invokeMethod)(const CMPIBroker *mb, const CMPIContext *ctx,
-                             const CMPIObjectPath *op, const char *method,
-                             const CMPIArgs *in, CMPIArgs *out,
-                             CMPIStatus *rc);
-    CMPIStatus (*setProperty)(const CMPIBroker *mb, const CMPIContext *ctx,
-                              const CMPIObjectPath *op, const char *name,
-                              const CMPIValue *value, CMPIType type);
-    CMPIData (*getProperty)(const CMPIBroker *mb, const CMPIContext *ctx,
-                            const CMPIObjectPath *op, const char *name,
-                            CMPIStatus *rc);
+  CMPIEnumeration *(*enumerateInstanceNames)(const CMPIBroker *mb, const CMPIContext *ctx,
+                                             const CMPIObjectPath *op, CMPIStatus *rc);
+  CMPIInstance *(*getInstance)(const CMPIBroker *mb, const CMPIContext *ctx,
+                               const CMPIObjectPath *op, const char **properties, CMPIStatus *rc);
+  CMPIObjectPath *(*createInstance)(const CMPIBroker *mb, const CMPIContext *ctx,
+                                    const CMPIObjectPath *op, const CMPIInstance *inst,
+                                    CMPIStatus *rc);
+  CMPIStatus (*modifyInstance)(const CMPIBroker *mb, const CMPIContext *ctx,
+                               const CMPIObjectPath *op, const CMPIInstance *inst,
+                               const char **properties);
+  CMPIStatus (*deleteInstance)(const CMPIBroker *mb, const CMPIContext *ctx,
+                               const CMPIObjectPath *op);
+  CMPIEnumeration *(*execQuery)(const CMPIBroker *mb, const CMPIContext *ctx,
+                                const CMPIObjectPath *op, const char *query, const char *lang,
+                                CMPIStatus *rc);
+  CMPIEnumeration *(*enumerateInstances)(const CMPIBroker *mb, const CMPIContext *ctx,
+                                         const CMPIObjectPath *op, const char **properties,
+                                         CMPIStatus *rc);
+  CMPIEnumeration *(*associators)(const CMPIBroker *mb, const CMPIContext *ctx,
+                                  const CMPIObjectPath *op, const char *assocClass,
+                                  const char *resultClass, const char *role, const char *resultRole,
+                                  const char **properties, CMPIStatus *rc);
+  CMPIEnumeration *(*associatorNames)(const CMPIBroker *mb, const CMPIContext *ctx,
+                                      const CMPIObjectPath *op, const char *assocClass,
+                                      const char *resultClass, const char *role,
+                                      const char *resultRole, CMPIStatus *rc);
+  CMPIEnumeration *(*references)(const CMPIBroker *mb, const CMPIContext *ctx,
+                                 const CMPIObjectPath *op, const char *resultClass,
+                                 const char *role, const char **properties, CMPIStatus *rc);
+  CMPIEnumeration *(*referenceNames)(const CMPIBroker *mb, const CMPIContext *ctx,
+                                     const CMPIObjectPath *op, const char *resultClass,
+                                     const char *role, CMPIStatus *rc);
+  CMPIData (*invokeMethod)(const CMPIBroker *mb, const CMPIContext *ctx, const CMPIObjectPath *op,
+                           const char *method, const CMPIArgs *in, CMPIArgs *out, CMPIStatus *rc);
+  CMPIStatus (*setProperty)(const CMPIBroker *mb, const CMPIContext *ctx, const CMPIObjectPath *op,
+                            const char *name, const CMPIValue *value, CMPIType type);
+  CMPIData (*getProperty)(const CMPIBroker *mb, const CMPIContext *ctx, const CMPIObjectPath *op,
+                          const char *name, CMPIStatus *rc);
 };
 
 /* Factories for encapsulated objects, conversions, messages and logging. */
 struct _CMPIBrokerEncFT {
-    int ftVersion;
+  int ftVersion;
 
-    CMPIInstance *(*newInstance)(const CMPIBroker *mb,
-                                 const CMPIObjectPath *op, CMPIStatus *rc);
-    CMPIObjectPath *(*newObjectPath)(const CMPIBroker *mb, const char *ns,
-                                     const char *cn, CMPIStatus *rc);
-    CMPIArgs *(*newArgs)(const CMPIBroker *mb, CMPIStatus *rc);
-    CMPIString *(*newString)(const CMPIBroker *mb, const char *data,
-                             CMPIStatus *rc);
-    CMPIArray *(*newArray)(const CMPIBroker *mb, CMPICount size,
-                           CMPIType type, CMPIStatus *rc);
-    CMPIDateTime *(*newDateTime)(const CMPIBroker *mb, CMPIStatus *rc);
-    CMPIDateTime *(*newDateTimeFromBinary)(const CMPIBroker *mb,
-                                           CMPIUint64 binTime,
-                                           CMPIBoolean interval,
-                                           CMPIStatus *rc);
-    CMPIDateTime *(*newDateTimeFromChars)(const CMPIBroker *mb,
-                                          const char *utcTime,
-                                          CMPIStatus *rc);
-    CMPISelectExp *(*newSelectExp)(const CMPIBroker *mb, const char *query,
-                                   const char *lang, CMPIArray **projection,
+  CMPIInstance *(*newInstance)(const CMPIBroker *mb, const CMPIObjectPath *op, CMPIStatus *rc);
+  CMPIObjectPath *(*newObjectPath)(const CMPIBroker *mb, const char *ns, const char *cn,
                                    CMPIStatus *rc);
-    CMPIBoolean (*classPathIsA)(const CMPIBroker *mb, const CMPIObjectPath *op,
-                                const char *type, CMPIStatus *rc);
-    CMPIString *(*toString)(const CMPIBroker *mb, const void *object,
-                            CMPIStatus *rc);
-    CMPIBoolean (*isOfType)(const CMPIBroker *mb, const void *object,
-                            const char *type, CMPIStatus *rc);
-    CMPIString *(*getType)(const CMPIBroker *mb, const void *object,
-                           CMPIStatus *rc);
-    /* The trailing arguments are count, then count (CMPIType, value) pairs. */
-    CMPIString *(*getMessage)(const CMPIBroker *mb, const char *msgId,
-                              const char *defMsg, CMPIStatus *rc,
-                              CMPICount count, ...);
-    CMPIStatus (*logMessage)(const CMPIBroker *mb, int severity,
-                             const char *id, const char *text,
-                             const CMPIString *string);
-    CMPIStatus (*trace)(const CMPIBroker *mb, int level,
-                        const char *component, const char *text,
-                        const CMPIString *string);
+  CMPIArgs *(*newArgs)(const CMPIBroker *mb, CMPIStatus *rc);
+  CMPIString *(*newString)(const CMPIBroker *mb, const char *data, CMPIStatus *rc);
+  CMPIArray *(*newArray)(const CMPIBroker *mb, CMPICount size, CMPIType type, CMPIStatus *rc);
+  CMPIDateTime *(*newDateTime)(const CMPIBroker *mb, CMPIStatus *rc);
+  CMPIDateTime *(*newDateTimeFromBinary)(const CMPIBroker *mb, CMPIUint64 binTime,
+                                         CMPIBoolean interval, CMPIStatus *rc);
+  CMPIDateTime *(*newDateTimeFromChars)(const CMPIBroker *mb, const char *utcTime, CMPIStatus *rc);
+  CMPISelectExp *(*newSelectExp)(const CMPIBroker *mb, const char *query, const char *lang,
+                                 CMPIArray **projection, CMPIStatus *rc);
+  CMPIBoolean (*classPathIsA)(const CMPIBroker *mb, const CMPIObjectPath *op, const char *type,
+                              CMPIStatus *rc);
+  CMPIString *(*toString)(const CMPIBroker *mb, const void *object, CMPIStatus *rc);
+  CMPIBoolean (*isOfType)(const CMPIBroker *mb, const void *object, const char *type,
+                          CMPIStatus *rc);
+  CMPIString *(*getType)(const CMPIBroker *mb, const void *object, CMPIStatus *rc);
+  /* The trailing arguments are count, then count (CMPIType, value) pairs. */
+  CMPIString *(*getMessage)(const CMPIBroker *mb, const char *msgId, const char *defMsg,
+                            CMPIStatus *rc, CMPICount count, ...);
+  CMPIStatus (*logMessage)(const CMPIBroker *mb, int severity, const char *id, const char *text,
+                           const CMPIString *string);
+  CMPIStatus (*trace)(const CMPIBroker *mb, int level, const char *component, const char *text,
+                      const CMPIString *string);
 
-    /* Level 2.0 from here on. */
-    CMPIError *(*newCMPIError)(const CMPIBroker *mb, const char *owner,
-                               const char *msgID, const char *msg,
-                               const CMPIErrorSeverity sev,
-                               const CMPIErrorProbableCause pc,
-                               const CMPIrc cimStatusCode, CMPIStatus *rc);
-    CMPIStatus (*openMessageFile)(const CMPIBroker *mb, const char *msgFile,
-                                  CMPIMsgFileHandle *msgFileHandle);
-    CMPIStatus (*closeMessageFile)(const CMPIBroker *mb,
-                                   const CMPIMsgFileHandle msgFileHandle);
-    CMPIString *(*getMessage2)(const CMPIBroker *mb, const char *msgId,
-                               const CMPIMsgFileHandle msgFileHandle,
-                               const char *defMsg, CMPIStatus *rc,
-                               CMPICount count, ...);
+  /* Level 2.0 from here on. */
+  CMPIError *(*newCMPIError)(const CMPIBroker *mb, const char *owner, const char *msgID,
+                             const char *msg, const CMPIErrorSeverity sev,
+                             const CMPIErrorProbableCause pc, const CMPIrc cimStatusCode,
+                             CMPIStatus *rc);
+  CMPIStatus (*openMessageFile)(const CMPIBroker *mb, const char *msgFile,
+                                CMPIMsgFileHandle *msgFileHandle);
+  CMPIStatus (*closeMessageFile)(const CMPIBroker *mb, const CMPIMsgFileHandle msgFileHandle);
+  CMPIString *(*getMessage2)(const CMPIBroker *mb, const char *msgId,
+                             const CMPIMsgFileHandle msgFileHandle, const char *defMsg,
+                             CMPIStatus *rc, CMPICount count, ...);
 };
 
 /*
@@ -170,37 +129,34 @@ struct _CMPIBrokerEncFT {
  * manager's threading model. Results are 0 on success, as in POSIX.
  */
 struct _CMPIBrokerExtFT {
-    int ftVersion;
+  int ftVersion;
 
-    /* Platform-specific library file name for a base name; caller frees. */
-    char *(*resolveFileName)(const char *filename);
+  /* Platform-specific library file name for a base name; caller frees. */
+  char *(*resolveFileName)(const char *filename);
 
-    CMPI_THREAD_TYPE (*newThread)(
-        CMPI_THREAD_RETURN(CMPI_THREAD_CDECL *start)(void *), void *parm,
-        int detached);
-    int (*joinThread)(CMPI_THREAD_TYPE thread, CMPI_THREAD_RETURN *retval);
-    int (*exitThread)(CMPI_THREAD_RETURN return_code);
-    int (*cancelThread)(CMPI_THREAD_TYPE thread);
-    int (*threadSleep)(CMPIUint32 msec);
-    int (*threadOnce)(int *once, void (*init)(void));
+  CMPI_THREAD_TYPE (*newThread)
+  (CMPI_THREAD_RETURN(CMPI_THREAD_CDECL *start)(void *), void *parm, int detached);
+  int (*joinThread)(CMPI_THREAD_TYPE thread, CMPI_THREAD_RETURN *retval);
+  int (*exitThread)(CMPI_THREAD_RETURN return_code);
+  int (*cancelThread)(CMPI_THREAD_TYPE thread);
+  int (*threadSleep)(CMPIUint32 msec);
+  int (*threadOnce)(int *once, void (*init)(void));
 
-    int (*createThreadKey)(CMPI_THREAD_KEY_TYPE *key,
-                           void (*cleanup)(void *));
-    int (*destroyThreadKey)(CMPI_THREAD_KEY_TYPE key);
-    void *(*getThreadSpecific)(CMPI_THREAD_KEY_TYPE key);
-    int (*setThreadSpecific)(CMPI_THREAD_KEY_TYPE key, void *value);
+  int (*createThreadKey)(CMPI_THREAD_KEY_TYPE *key, void (*cleanup)(void *));
+  int (*destroyThreadKey)(CMPI_THREAD_KEY_TYPE key);
+  void *(*getThreadSpecific)(CMPI_THREAD_KEY_TYPE key);
+  int (*setThreadSpecific)(CMPI_THREAD_KEY_TYPE key, void *value);
 
-    CMPI_MUTEX_TYPE (*newMutex)(int opt);
-    void (*destroyMutex)(CMPI_MUTEX_TYPE mutex);
-    void (*lockMutex)(CMPI_MUTEX_TYPE mutex);
-    void (*unlockMutex)(CMPI_MUTEX_TYPE mutex);
+  CMPI_MUTEX_TYPE (*newMutex)(int opt);
+  void (*destroyMutex)(CMPI_MUTEX_TYPE mutex);
+  void (*lockMutex)(CMPI_MUTEX_TYPE mutex);
+  void (*unlockMutex)(CMPI_MUTEX_TYPE mutex);
 
-    CMPI_COND_TYPE (*newCondition)(int opt);
-    void (*destroyCondition)(CMPI_COND_TYPE cond);
-    int (*condWait)(CMPI_COND_TYPE cond, CMPI_MUTEX_TYPE mutex);
-    int (*timedCondWait)(CMPI_COND_TYPE cond, CMPI_MUTEX_TYPE mutex,
-                         struct timespec *wait);
-    int (*signalCondition)(CMPI_COND_TYPE cond);
+  CMPI_COND_TYPE (*newCondition)(int opt);
+  void (*destroyCondition)(CMPI_COND_TYPE cond);
+  int (*condWait)(CMPI_COND_TYPE cond, CMPI_MUTEX_TYPE mutex);
+  int (*timedCondWait)(CMPI_COND_TYPE cond, CMPI_MUTEX_TYPE mutex, struct timespec *wait);
+  int (*signalCondition)(CMPI_COND_TYPE cond);
 };
 
 /*
@@ -208,24 +164,24 @@ struct _CMPIBrokerExtFT {
  * until the end of the call unless released here or through mark/release.
  */
 struct _CMPIBrokerMemFT {
-    int ftVersion;
+  int ftVersion;
 
-    CMPIGcStat *(*mark)(const CMPIBroker *mb, CMPIStatus *rc);
-    CMPIStatus (*release)(const CMPIBroker *mb, const CMPIGcStat *gc);
+  CMPIGcStat *(*mark)(const CMPIBroker *mb, CMPIStatus *rc);
+  CMPIStatus (*release)(const CMPIBroker *mb, const CMPIGcStat *gc);
 
-    void *(*cmpiMalloc)(const CMPIBroker *mb, size_t size);
-    void *(*cmpiCalloc)(const CMPIBroker *mb, size_t nElems, size_t sizeElem);
-    void *(*cmpiRealloc)(const CMPIBroker *mb, void *ptr, size_t size);
-    char *(*cmpiStrDup)(const CMPIBroker *mb, const char *str);
-    void (*cmpiFree)(const CMPIBroker *mb, void *ptr);
+  void *(*cmpiMalloc)(const CMPIBroker *mb, size_t size);
+  void *(*cmpiCalloc)(const CMPIBroker *mb, size_t nElems, size_t sizeElem);
+  void *(*cmpiRealloc)(const CMPIBroker *mb, void *ptr, size_t size);
+  char *(*cmpiStrDup)(const CMPIBroker *mb, const char *str);
+  void (*cmpiFree)(const CMPIBroker *mb, void *ptr);
 
-    void (*freeInstance)(const CMPIBroker *mb, CMPIInstance *inst);
-    void (*freeObjectPath)(const CMPIBroker *mb, CMPIObjectPath *obj);
-    void (*freeArgs)(const CMPIBroker *mb, CMPIArgs *args);
-    void (*freeString)(const CMPIBroker *mb, CMPIString *str);
-    void (*freeArray)(const CMPIBroker *mb, CMPIArray *array);
-    void (*freeDateTime)(const CMPIBroker *mb, CMPIDateTime *date);
-    void (*freeSelectExp)(const CMPIBroker *mb, CMPISelectExp *se);
+  void (*freeInstance)(const CMPIBroker *mb, CMPIInstance *inst);
+  void (*freeObjectPath)(const CMPIBroker *mb, CMPIObjectPath *obj);
+  void (*freeArgs)(const CMPIBroker *mb, CMPIArgs *args);
+  void (*freeString)(const CMPIBroker *mb, CMPIString *str);
+  void (*freeArray)(const CMPIBroker *mb, CMPIArray *array);
+  void (*freeDateTime)(const CMPIBroker *mb, CMPIDateTime *date);
+  void (*freeSelectExp)(const CMPIBroker *mb, CMPISelectExp *se);
 };
 
 /* ========================================================================
@@ -233,302 +189,268 @@ struct _CMPIBrokerMemFT {
  */
 
 struct _CMPIContext {
-    void *hdl;
-    const CMPIContextFT *ft;
+  void *hdl;
+  const CMPIContextFT *ft;
 };
 
 struct _CMPIContextFT {
-    int ftVersion;
-    CMPIStatus (*release)(CMPIContext *ctx);
-    CMPIContext *(*clone)(const CMPIContext *ctx, CMPIStatus *rc);
-    CMPIData (*getEntry)(const CMPIContext *ctx, const char *name,
+  int ftVersion;
+  CMPIStatus (*release)(CMPIContext *ctx);
+  CMPIContext *(*clone)(const CMPIContext *ctx, CMPIStatus *rc);
+  CMPIData (*getEntry)(const CMPIContext *ctx, const char *name, CMPIStatus *rc);
+  CMPIData (*getEntryAt)(const CMPIContext *ctx, CMPICount index, CMPIString **name,
                          CMPIStatus *rc);
-    CMPIData (*getEntryAt)(const CMPIContext *ctx, CMPICount index,
-                           CMPIString **name, CMPIStatus *rc);
-    CMPICount (*getEntryCount)(const CMPIContext *ctx, CMPIStatus *rc);
-    CMPIStatus (*addEntry)(const CMPIContext *ctx, const char *name,
-                           const CMPIValue *value, const CMPIType type);
+  CMPICount (*getEntryCount)(const CMPIContext *ctx, CMPIStatus *rc);
+  CMPIStatus (*addEntry)(const CMPIContext *ctx, const char *name, const CMPIValue *value,
+                         const CMPIType type);
 };
 
 struct _CMPIResult {
-    void *hdl;
-    const CMPIResultFT *ft;
+  void *hdl;
+  const CMPIResultFT *ft;
 };
 
 struct _CMPIResultFT {
-    int ftVersion;
-    CMPIStatus (*release)(CMPIResult *rslt);
-    CMPIResult *(*clone)(const CMPIResult *rslt, CMPIStatus *rc);
-    CMPIStatus (*returnData)(const CMPIResult *rslt, const CMPIValue *value,
-                             const CMPIType type);
-    CMPIStatus (*returnInstance)(const CMPIResult *rslt,
-                                 const CMPIInstance *inst);
-    CMPIStatus (*returnObjectPath)(const CMPIResult *rslt,
-                                   const CMPIObjectPath *ref);
-    CMPIStatus (*returnDone)(const CMPIResult *rslt);
-    /* Level 2.0. */
-    CMPIStatus (*returnError)(const CMPIResult *rslt, const CMPIError *er);
+  int ftVersion;
+  CMPIStatus (*release)(CMPIResult *rslt);
+  CMPIResult *(*clone)(const CMPIResult *rslt, CMPIStatus *rc);
+  CMPIStatus (*returnData)(const CMPIResult *rslt, const CMPIValue *value, const CMPIType type);
+  CMPIStatus (*returnInstance)(const CMPIResult *rslt, const CMPIInstance *inst);
+  CMPIStatus (*returnObjectPath)(const CMPIResult *rslt, const CMPIObjectPath *ref);
+  CMPIStatus (*returnDone)(const CMPIResult *rslt);
+  /* Level 2.0. */
+  CMPIStatus (*returnError)(const CMPIResult *rslt, const CMPIError *er);
 };
 
 /* An extended error; getters first, then setters. */
 struct _CMPIError {
-    void *hdl;
-    const CMPIErrorFT *ft;
+  void *hdl;
+  const CMPIErrorFT *ft;
 };
 
 struct _CMPIErrorFT {
-    int ftVersion;
-    CMPIStatus (*release)(CMPIError *er);
-    CMPIError *(*clone)(const CMPIError *er, CMPIStatus *rc);
+  int ftVersion;
+  CMPIStatus (*release)(CMPIError *er);
+  CMPIError *(*clone)(const CMPIError *er, CMPIStatus *rc);
 
-    CMPIErrorType (*getErrorType)(const CMPIError *er, CMPIStatus *rc);
-    CMPIString *(*getOtherErrorType)(const CMPIError *er, CMPIStatus *rc);
-    CMPIString *(*getOwningEntity)(const CMPIError *er, CMPIStatus *rc);
-    CMPIString *(*getMessageID)(const CMPIError *er, CMPIStatus *rc);
-    CMPIString *(*getMessage)(const CMPIError *er, CMPIStatus *rc);
-    CMPIErrorSeverity (*getPerceivedSeverity)(const CMPIError *er,
-                                              CMPIStatus *rc);
-    CMPIErrorProbableCause (*getProbableCause)(const CMPIError *er,
-                                               CMPIStatus *rc);
-    CMPIString *(*getProbableCauseDescription)(const CMPIError *er,
-                                               CMPIStatus *rc);
-    CMPIArray *(*getRecommendedActions)(const CMPIError *er, CMPIStatus *rc);
-    CMPIString *(*getErrorSource)(const CMPIError *er, CMPIStatus *rc);
-    CMPIErrorSrcFormat (*getErrorSourceFormat)(const CMPIError *er,
-                                               CMPIStatus *rc);
-    CMPIString *(*getOtherErrorSourceFormat)(const CMPIError *er,
-                                             CMPIStatus *rc);
-    CMPIrc (*getCIMStatusCode)(const CMPIError *er, CMPIStatus *rc);
-    CMPIString *(*getCIMStatusCodeDescription)(const CMPIError *er,
-                                               CMPIStatus *rc);
-    CMPIArray *(*getMessageArguments)(const CMPIError *er, CMPIStatus *rc);
+  CMPIErrorType (*getErrorType)(const CMPIError *er, CMPIStatus *rc);
+  CMPIString *(*getOtherErrorType)(const CMPIError *er, CMPIStatus *rc);
+  CMPIString *(*getOwningEntity)(const CMPIError *er, CMPIStatus *rc);
+  CMPIString *(*getMessageID)(const CMPIError *er, CMPIStatus *rc);
+  CMPIString *(*getMessage)(const CMPIError *er, CMPIStatus *rc);
+  CMPIErrorSeverity (*getPerceivedSeverity)(const CMPIError *er, CMPIStatus *rc);
+  CMPIErrorProbableCause (*getProbableCause)(const CMPIError *er, CMPIStatus *rc);
+  CMPIString *(*getProbableCauseDescription)(const CMPIError *er, CMPIStatus *rc);
+  CMPIArray *(*getRecommendedActions)(const CMPIError *er, CMPIStatus *rc);
+  CMPIString *(*getErrorSource)(const CMPIError *er, CMPIStatus *rc);
+  CMPIErrorSrcFormat (*getErrorSourceFormat)(const CMPIError *er, CMPIStatus *rc);
+  CMPIString *(*getOtherErrorSourceFormat)(const CMPIError *er, CMPIStatus *rc);
+  CMPIrc (*getCIMStatusCode)(const CMPIError *er, CMPIStatus *rc);
+  CMPIString *(*getCIMStatusCodeDescription)(const CMPIError *er, CMPIStatus *rc);
+  CMPIArray *(*getMessageArguments)(const CMPIError *er, CMPIStatus *rc);
 
-    CMPIStatus (*setErrorType)(CMPIError *er, const CMPIErrorType et);
-    CMPIStatus (*setOtherErrorType)(CMPIError *er, const char *ot);
-    CMPIStatus (*setProbableCauseDescription)(CMPIError *er,
-                                              const char *pcd);
-    CMPIStatus (*setRecommendedActions)(CMPIError *er, const CMPIArray *ra);
-    CMPIStatus (*setErrorSource)(CMPIError *er, const char *es);
-    CMPIStatus (*setErrorSourceFormat)(CMPIError *er,
-                                       const CMPIErrorSrcFormat esf);
-    CMPIStatus (*setOtherErrorSourceFormat)(CMPIError *er, const char *oesf);
-    CMPIStatus (*setCIMStatusCodeDescription)(CMPIError *er,
-                                              const char *cd);
-    CMPIStatus (*setMessageArguments)(CMPIError *er, const CMPIArray *values);
+  CMPIStatus (*setErrorType)(CMPIError *er, const CMPIErrorType et);
+  CMPIStatus (*setOtherErrorType)(CMPIError *er, const char *ot);
+  CMPIStatus (*setProbableCauseDescription)(CMPIError *er, const char *pcd);
+  CMPIStatus (*setRecommendedActions)(CMPIError *er, const CMPIArray *ra);
+  CMPIStatus (*setErrorSource)(CMPIError *er, const char *es);
+  CMPIStatus (*setErrorSourceFormat)(CMPIError *er, const CMPIErrorSrcFormat esf);
+  CMPIStatus (*setOtherErrorSourceFormat)(CMPIError *er, const char *oesf);
+  CMPIStatus (*setCIMStatusCodeDescription)(CMPIError *er, const char *cd);
+  CMPIStatus (*setMessageArguments)(CMPIError *er, const CMPIArray *values);
 };
 
 struct _CMPIInstance {
-    void *hdl;
-    const CMPIInstanceFT *ft;
+  void *hdl;
+  const CMPIInstanceFT *ft;
 };
 
 struct _CMPIInstanceFT {
-    int ftVersion;
-    CMPIStatus (*release)(CMPIInstance *inst);
-    CMPIInstance *(*clone)(const CMPIInstance *inst, CMPIStatus *rc);
-    CMPIData (*getProperty)(const CMPIInstance *inst, const char *name,
+  int ftVersion;
+  CMPIStatus (*release)(CMPIInstance *inst);
+  CMPIInstance *(*clone)(const CMPIInstance *inst, CMPIStatus *rc);
+  CMPIData (*getProperty)(const CMPIInstance *inst, const char *name, CMPIStatus *rc);
+  CMPIData (*getPropertyAt)(const CMPIInstance *inst, CMPICount index, CMPIString **name,
                             CMPIStatus *rc);
-    CMPIData (*getPropertyAt)(const CMPIInstance *inst, CMPICount index,
-                              CMPIString **name, CMPIStatus *rc);
-    CMPICount (*getPropertyCount)(const CMPIInstance *inst, CMPIStatus *rc);
-    CMPIStatus (*setProperty)(const CMPIInstance *inst, const char *name,
-                              const CMPIValue *value, const CMPIType type);
-    CMPIObjectPath *(*getObjectPath)(const CMPIInstance *inst,
-                                     CMPIStatus *rc);
-    CMPIStatus (*setPropertyFilter)(const CMPIInstance *inst,
-                                    const char **propertyList,
-                                    const char **keys);
-    CMPIStatus (*setObjectPath)(const CMPIInstance *inst,
-                                const CMPIObjectPath *op);
-    /* Level 2.0. */
-    CMPIStatus (*setPropertyWithOrigin)(const CMPIInstance *inst,
-                                        const char *name,
-                                        const CMPIValue *value,
-                                        const CMPIType type,
-                                        const char *origin);
+  CMPICount (*getPropertyCount)(const CMPIInstance *inst, CMPIStatus *rc);
+  CMPIStatus (*setProperty)(const CMPIInstance *inst, const char *name, const CMPIValue *value,
+                            const CMPIType type);
+  CMPIObjectPath *(*getObjectPath)(const CMPIInstance *inst, CMPIStatus *rc);
+  CMPIStatus (*setPropertyFilter)(const CMPIInstance *inst, const char **propertyList,
+                                  const char **keys);
+  CMPIStatus (*setObjectPath)(const CMPIInstance *inst, const CMPIObjectPath *op);
+  /* Level 2.0. */
+  CMPIStatus (*setPropertyWithOrigin)(const CMPIInstance *inst, const char *name,
+                                      const CMPIValue *value, const CMPIType type,
+                                      const char *origin);
 };
 
 struct _CMPIObjectPath {
-    void *hdl;
-    const CMPIObjectPathFT *ft;
+  void *hdl;
+  const CMPIObjectPathFT *ft;
 };
 
 struct _CMPIObjectPathFT {
-    int ftVersion;
-    CMPIStatus (*release)(CMPIObjectPath *op);
-    CMPIObjectPath *(*clone)(const CMPIObjectPath *op, CMPIStatus *rc);
-    CMPIStatus (*setNameSpace)(const CMPIObjectPath *op, const char *ns);
-    CMPIString *(*getNameSpace)(const CMPIObjectPath *op, CMPIStatus *rc);
-    CMPIStatus (*setHostname)(const CMPIObjectPath *op, const char *hn);
-    CMPIString *(*getHostname)(const CMPIObjectPath *op, CMPIStatus *rc);
-    CMPIStatus (*setClassName)(const CMPIObjectPath *op, const char *cn);
-    CMPIString *(*getClassName)(const CMPIObjectPath *op, CMPIStatus *rc);
-    CMPIStatus (*addKey)(const CMPIObjectPath *op, const char *name,
-                         const CMPIValue *value, const CMPIType type);
-    CMPIData (*getKey)(const CMPIObjectPath *op, const char *name,
+  int ftVersion;
+  CMPIStatus (*release)(CMPIObjectPath *op);
+  CMPIObjectPath *(*clone)(const CMPIObjectPath *op, CMPIStatus *rc);
+  CMPIStatus (*setNameSpace)(const CMPIObjectPath *op, const char *ns);
+  CMPIString *(*getNameSpace)(const CMPIObjectPath *op, CMPIStatus *rc);
+  CMPIStatus (*setHostname)(const CMPIObjectPath *op, const char *hn);
+  CMPIString *(*getHostname)(const CMPIObjectPath *op, CMPIStatus *rc);
+  CMPIStatus (*setClassName)(const CMPIObjectPath *op, const char *cn);
+  CMPIString *(*getClassName)(const CMPIObjectPath *op, CMPIStatus *rc);
+  CMPIStatus (*addKey)(const CMPIObjectPath *op, const char *name, const CMPIValue *value,
+                       const CMPIType type);
+  CMPIData (*getKey)(const CMPIObjectPath *op, const char *name, CMPIStatus *rc);
+  CMPIData (*getKeyAt)(const CMPIObjectPath *op, CMPICount index, CMPIString **name,
                        CMPIStatus *rc);
-    CMPIData (*getKeyAt)(const CMPIObjectPath *op, CMPICount index,
-                         CMPIString **name, CMPIStatus *rc);
-    CMPICount (*getKeyCount)(const CMPIObjectPath *op, CMPIStatus *rc);
-    CMPIStatus (*setNameSpaceFromObjectPath)(const CMPIObjectPath *op,
-                                             const CMPIObjectPath *src);
-    CMPIStatus (*setHostAndNameSpaceFromObjectPath)(const CMPIObjectPath *op,
-                                                    const CMPIObjectPath *src);
-    CMPIData (*getClassQualifier)(const CMPIObjectPath *op, const char *qName,
-                                  CMPIStatus *rc);
-    CMPIData (*getPropertyQualifier)(const CMPIObjectPath *op,
-                                     const char *pName, const char *qName,
-                                     CMPIStatus *rc);
-    CMPIData (*getMethodQualifier)(const CMPIObjectPath *op,
-                                   const char *methodName, const char *qName,
+  CMPICount (*getKeyCount)(const CMPIObjectPath *op, CMPIStatus *rc);
+  CMPIStatus (*setNameSpaceFromObjectPath)(const CMPIObjectPath *op, const CMPIObjectPath *src);
+  CMPIStatus (*setHostAndNameSpaceFromObjectPath)(const CMPIObjectPath *op,
+                                                  const CMPIObjectPath *src);
+  CMPIData (*getClassQualifier)(const CMPIObjectPath *op, const char *qName, CMPIStatus *rc);
+  CMPIData (*getPropertyQualifier)(const CMPIObjectPath *op, const char *pName, const char *qName,
                                    CMPIStatus *rc);
-    CMPIData (*getParameterQualifier)(const CMPIObjectPath *op,
-                                      const char *mName, const char *pName,
-                                      const char *qName, CMPIStatus *rc);
-    CMPIString *(*toString)(const CMPIObjectPath *op, CMPIStatus *rc);
+  CMPIData (*getMethodQualifier)(const CMPIObjectPath *op, const char *methodName,
+                                 const char *qName, CMPIStatus *rc);
+  CMPIData (*getParameterQualifier)(const CMPIObjectPath *op, const char *mName, const char *pName,
+                                    const char *qName, CMPIStatus *rc);
+  CMPIString *(*toString)(const CMPIObjectPath *op, CMPIStatus *rc);
 };
 
 /* A parsed query; handed to indication MIs and produced by newSelectExp. */
 struct _CMPISelectExp {
-    void *hdl;
-    const CMPISelectExpFT *ft;
+  void *hdl;
+  const CMPISelectExpFT *ft;
 };
 
 struct _CMPISelectExpFT {
-    int ftVersion;
-    CMPIStatus (*release)(CMPISelectExp *se);
-    CMPISelectExp *(*clone)(const CMPISelectExp *se, CMPIStatus *rc);
-    CMPIBoolean (*evaluate)(const CMPISelectExp *se, const CMPIInstance *inst,
-                            CMPIStatus *rc);
-    CMPIString *(*getString)(const CMPISelectExp *se, CMPIStatus *rc);
-    CMPISelectCond *(*getDOC)(const CMPISelectExp *se, CMPIStatus *rc);
-    CMPISelectCond *(*getCOD)(const CMPISelectExp *se, CMPIStatus *rc);
-    CMPIBoolean (*evaluateUsingAccessor)(const CMPISelectExp *se,
-                                         CMPIAccessor *accessor, void *parm,
-                                         CMPIStatus *rc);
+  int ftVersion;
+  CMPIStatus (*release)(CMPISelectExp *se);
+  CMPISelectExp *(*clone)(const CMPISelectExp *se, CMPIStatus *rc);
+  CMPIBoolean (*evaluate)(const CMPISelectExp *se, const CMPIInstance *inst, CMPIStatus *rc);
+  CMPIString *(*getString)(const CMPISelectExp *se, CMPIStatus *rc);
+  CMPISelectCond *(*getDOC)(const CMPISelectExp *se, CMPIStatus *rc);
+  CMPISelectCond *(*getCOD)(const CMPISelectExp *se, CMPIStatus *rc);
+  CMPIBoolean (*evaluateUsingAccessor)(const CMPISelectExp *se, CMPIAccessor *accessor, void *parm,
+                                       CMPIStatus *rc);
 };
 
 struct _CMPISelectCond {
-    void *hdl;
-    const CMPISelectCondFT *ft;
+  void *hdl;
+  const CMPISelectCondFT *ft;
 };
 
 struct _CMPISelectCondFT {
-    int ftVersion;
-    CMPIStatus (*release)(CMPISelectCond *sc);
-    CMPISelectCond *(*clone)(const CMPISelectCond *sc, CMPIStatus *rc);
-    /* *type receives a CMPISelectCondType. */
-    CMPICount (*getCountAndType)(const CMPISelectCond *sc, int *type,
-                                 CMPIStatus *rc);
-    CMPISubCond *(*getSubCondAt)(const CMPISelectCond *sc, CMPICount index,
-                                 CMPIStatus *rc);
+  int ftVersion;
+  CMPIStatus (*release)(CMPISelectCond *sc);
+  CMPISelectCond *(*clone)(const CMPISelectCond *sc, CMPIStatus *rc);
+  /* *type receives a CMPISelectCondType. */
+  CMPICount (*getCountAndType)(const CMPISelectCond *sc, int *type, CMPIStatus *rc);
+  CMPISubCond *(*getSubCondAt)(const CMPISelectCond *sc, CMPICount index, CMPIStatus *rc);
 };
 
 struct _CMPISubCond {
-    void *hdl;
-    const CMPISubCondFT *ft;
+  void *hdl;
+  const CMPISubCondFT *ft;
 };
 
 struct _CMPISubCondFT {
-    int ftVersion;
-    CMPIStatus (*release)(CMPISubCond *sc);
-    CMPISubCond *(*clone)(const CMPISubCond *sc, CMPIStatus *rc);
-    CMPICount (*getCount)(const CMPISubCond *sc, CMPIStatus *rc);
-    CMPIPredicate *(*getPredicateAt)(const CMPISubCond *sc, CMPICount index,
-                                     CMPIStatus *rc);
-    CMPIPredicate *(*getPredicate)(const CMPISubCond *sc, const char *name,
-                                   CMPIStatus *rc);
+  int ftVersion;
+  CMPIStatus (*release)(CMPISubCond *sc);
+  CMPISubCond *(*clone)(const CMPISubCond *sc, CMPIStatus *rc);
+  CMPICount (*getCount)(const CMPISubCond *sc, CMPIStatus *rc);
+  CMPIPredicate *(*getPredicateAt)(const CMPISubCond *sc, CMPICount index, CMPIStatus *rc);
+  CMPIPredicate *(*getPredicate)(const CMPISubCond *sc, const char *name, CMPIStatus *rc);
 };
 
 struct _CMPIPredicate {
-    void *hdl;
-    const CMPIPredicateFT *ft;
+  void *hdl;
+  const CMPIPredicateFT *ft;
 };
 
 struct _CMPIPredicateFT {
-    int ftVersion;
-    CMPIStatus (*release)(CMPIPredicate *pr);
-    CMPIPredicate *(*clone)(const CMPIPredicate *pr, CMPIStatus *rc);
-    CMPIStatus (*getData)(const CMPIPredicate *pr, CMPIType *type,
-                          CMPIPredOp *op, CMPIString **lhs, CMPIString **rhs);
-    CMPIBoolean (*evaluateUsingAccessor)(const CMPIPredicate *pr,
-                                         CMPIAccessor *accessorFnc,
-                                         void *parm, CMPIStatus *rc);
+  int ftVersion;
+  CMPIStatus (*release)(CMPIPredicate *pr);
+  CMPIPredicate *(*clone)(const CMPIPredicate *pr, CMPIStatus *rc);
+  CMPIStatus (*getData)(const CMPIPredicate *pr, CMPIType *type, CMPIPredOp *op, CMPIString **lhs,
+                        CMPIString **rhs);
+  CMPIBoolean (*evaluateUsingAccessor)(const CMPIPredicate *pr, CMPIAccessor *accessorFnc,
+                                       void *parm, CMPIStatus *rc);
 };
 
 struct _CMPIArgs {
-    void *hdl;
-    const CMPIArgsFT *ft;
+  void *hdl;
+  const CMPIArgsFT *ft;
 };
 
 struct _CMPIArgsFT {
-    int ftVersion;
-    CMPIStatus (*release)(CMPIArgs *as);
-    CMPIArgs *(*clone)(const CMPIArgs *as, CMPIStatus *rc);
-    CMPIStatus (*addArg)(const CMPIArgs *as, const char *name,
-                         const CMPIValue *value, const CMPIType type);
-    CMPIData (*getArg)(const CMPIArgs *as, const char *name, CMPIStatus *rc);
-    CMPIData (*getArgAt)(const CMPIArgs *as, CMPICount index,
-                         CMPIString **name, CMPIStatus *rc);
-    CMPICount (*getArgCount)(const CMPIArgs *as, CMPIStatus *rc);
+  int ftVersion;
+  CMPIStatus (*release)(CMPIArgs *as);
+  CMPIArgs *(*clone)(const CMPIArgs *as, CMPIStatus *rc);
+  CMPIStatus (*addArg)(const CMPIArgs *as, const char *name, const CMPIValue *value,
+                       const CMPIType type);
+  CMPIData (*getArg)(const CMPIArgs *as, const char *name, CMPIStatus *rc);
+  CMPIData (*getArgAt)(const CMPIArgs *as, CMPICount index, CMPIString **name, CMPIStatus *rc);
+  CMPICount (*getArgCount)(const CMPIArgs *as, CMPIStatus *rc);
 };
 
 struct _CMPIString {
-    void *hdl;
-    const CMPIStringFT *ft;
+  void *hdl;
+  const CMPIStringFT *ft;
 };
 
 struct _CMPIStringFT {
-    int ftVersion;
-    CMPIStatus (*release)(CMPIString *st);
-    CMPIString *(*clone)(const CMPIString *st, CMPIStatus *rc);
-    const char *(*getCharPtr)(const CMPIString *st, CMPIStatus *rc);
+  int ftVersion;
+  CMPIStatus (*release)(CMPIString *st);
+  CMPIString *(*clone)(const CMPIString *st, CMPIStatus *rc);
+  const char *(*getCharPtr)(const CMPIString *st, CMPIStatus *rc);
 };
 
 struct _CMPIArray {
-    void *hdl;
-    const CMPIArrayFT *ft;
+  void *hdl;
+  const CMPIArrayFT *ft;
 };
 
 struct _CMPIArrayFT {
-    int ftVersion;
-    CMPIStatus (*release)(CMPIArray *ar);
-    CMPIArray *(*clone)(const CMPIArray *ar, CMPIStatus *rc);
-    CMPICount (*getSize)(const CMPIArray *ar, CMPIStatus *rc);
-    CMPIType (*getSimpleType)(const CMPIArray *ar, CMPIStatus *rc);
-    CMPIData (*getElementAt)(const CMPIArray *ar, CMPICount index,
-                             CMPIStatus *rc);
-    CMPIStatus (*setElementAt)(const CMPIArray *ar, CMPICount index,
-                               const CMPIValue *value, const CMPIType type);
+  int ftVersion;
+  CMPIStatus (*release)(CMPIArray *ar);
+  CMPIArray *(*clone)(const CMPIArray *ar, CMPIStatus *rc);
+  CMPICount (*getSize)(const CMPIArray *ar, CMPIStatus *rc);
+  CMPIType (*getSimpleType)(const CMPIArray *ar, CMPIStatus *rc);
+  CMPIData (*getElementAt)(const CMPIArray *ar, CMPICount index, CMPIStatus *rc);
+  CMPIStatus (*setElementAt)(const CMPIArray *ar, CMPICount index, const CMPIValue *value,
+                             const CMPIType type);
 };
 
 struct _CMPIEnumeration {
-    void *hdl;
-    const CMPIEnumerationFT *ft;
+  void *hdl;
+  const CMPIEnumerationFT *ft;
 };
 
 struct _CMPIEnumerationFT {
-    int ftVersion;
-    CMPIStatus (*release)(CMPIEnumeration *en);
-    CMPIEnumeration *(*clone)(const CMPIEnumeration *en, CMPIStatus *rc);
-    CMPIData (*getNext)(const CMPIEnumeration *en, CMPIStatus *rc);
-    CMPIBoolean (*hasNext)(const CMPIEnumeration *en, CMPIStatus *rc);
-    CMPIArray *(*toArray)(const CMPIEnumeration *en, CMPIStatus *rc);
+  int ftVersion;
+  CMPIStatus (*release)(CMPIEnumeration *en);
+  CMPIEnumeration *(*clone)(const CMPIEnumeration *en, CMPIStatus *rc);
+  CMPIData (*getNext)(const CMPIEnumeration *en, CMPIStatus *rc);
+  CMPIBoolean (*hasNext)(const CMPIEnumeration *en, CMPIStatus *rc);
+  CMPIArray *(*toArray)(const CMPIEnumeration *en, CMPIStatus *rc);
 };
 
 struct _CMPIDateTime {
-    void *hdl;
-    const CMPIDateTimeFT *ft;
+  void *hdl;
+  const CMPIDateTimeFT *ft;
 };
 
 /* Binary format is microseconds since 1970-01-01 UTC, or an interval. */
 struct _CMPIDateTimeFT {
-    int ftVersion;
-    CMPIStatus (*release)(CMPIDateTime *dt);
-    CMPIDateTime *(*clone)(const CMPIDateTime *dt, CMPIStatus *rc);
-    CMPIUint64 (*getBinaryFormat)(const CMPIDateTime *dt, CMPIStatus *rc);
-    CMPIString *(*getStringFormat)(const CMPIDateTime *dt, CMPIStatus *rc);
-    CMPIBoolean (*isInterval)(const CMPIDateTime *dt, CMPIStatus *rc);
+  int ftVersion;
+  CMPIStatus (*release)(CMPIDateTime *dt);
+  CMPIDateTime *(*clone)(const CMPIDateTime *dt, CMPIStatus *rc);
+  CMPIUint64 (*getBinaryFormat)(const CMPIDateTime *dt, CMPIStatus *rc);
+  CMPIString *(*getStringFormat)(const CMPIDateTime *dt, CMPIStatus *rc);
+  CMPIBoolean (*isInterval)(const CMPIDateTime *dt, CMPIStatus *rc);
 };
 
 /* ========================================================================
@@ -539,163 +461,119 @@ struct _CMPIDateTimeFT {
  */
 
 struct _CMPIInstanceMI {
-    void *hdl;
-    const CMPIInstanceMIFT *ft;
+  void *hdl;
+  const CMPIInstanceMIFT *ft;
 };
 
 struct _CMPIInstanceMIFT {
-    int ftVersion;
-    int miVersion;
-    const char *miName;
-    CMPIStatus (*cleanup)(CMPIInstanceMI *mi, const CMPIContext *ctx,
-                          CMPIBoolean terminating);
-    CMPIStatus (*enumerateInstanceNames)(CMPIInstanceMI *mi,
-                                         const CMPIContext *ctx,
-                                         const CMPIResult *rslt,
-                                         const CMPIObjectPath *op);
-    CMPIStatus (*enumerateInstances)(CMPIInstanceMI *mi,
-                                     const CMPIContext *ctx,
-                                     const CMPIResult *rslt,
-                                     const CMPIObjectPath *op,
-                                     const char **properties);
-    CMPIStatus (*getInstance)(CMPIInstanceMI *mi, const CMPIContext *ctx,
-                              const CMPIResult *rslt,
-                              const CMPIObjectPath *op,
-                              const char **properties);
-    CMPIStatus (*createInstance)(CMPIInstanceMI *mi, const CMPIContext *ctx,
-                                 const CMPIResult *rslt,
-                                 const CMPIObjectPath *op,
-                                 const CMPIInstance *inst);
-    CMPIStatus (*modifyInstance)(CMPIInstanceMI *mi, const CMPIContext *ctx,
-                                 const CMPIResult *rslt,
-                                 const CMPIObjectPath *op,
-                                 const CMPIInstance *inst,
-                                 const char **properties);
-    CMPIStatus (*deleteInstance)(CMPIInstanceMI *mi, const CMPIContext *ctx,
-                                 const CMPIResult *rslt,
-                                 const CMPIObjectPath *op);
-    CMPIStatus (*execQuery)(CMPIInstanceMI *mi, const CMPIContext *ctx,
-                            const CMPIResult *rslt, const CMPIObjectPath *op,
-                            const char *query, const char *lang);
+  int ftVersion;
+  int miVersion;
+  const char *miName;
+  CMPIStatus (*cleanup)(CMPIInstanceMI *mi, const CMPIContext *ctx, CMPIBoolean terminating);
+  CMPIStatus (*enumerateInstanceNames)(CMPIInstanceMI *mi, const CMPIContext *ctx,
+                                       const CMPIResult *rslt, const CMPIObjectPath *op);
+  CMPIStatus (*enumerateInstances)(CMPIInstanceMI *mi, const CMPIContext *ctx,
+                                   const CMPIResult *rslt, const CMPIObjectPath *op,
+                                   const char **properties);
+  CMPIStatus (*getInstance)(CMPIInstanceMI *mi, const CMPIContext *ctx, const CMPIResult *rslt,
+                            const CMPIObjectPath *op, const char **properties);
+  CMPIStatus (*createInstance)(CMPIInstanceMI *mi, const CMPIContext *ctx, const CMPIResult *rslt,
+                               const CMPIObjectPath *op, const CMPIInstance *inst);
+  CMPIStatus (*modifyInstance)(CMPIInstanceMI *mi, const CMPIContext *ctx, const CMPIResult *rslt,
+                               const CMPIObjectPath *op, const CMPIInstance *inst,
+                               const char **properties);
+  CMPIStatus (*deleteInstance)(CMPIInstanceMI *mi, const CMPIContext *ctx, const CMPIResult *rslt,
+                               const CMPIObjectPath *op);
+  CMPIStatus (*execQuery)(CMPIInstanceMI *mi, const CMPIContext *ctx, const CMPIResult *rslt,
+                          const CMPIObjectPath *op, const char *query, const char *lang);
 };
 
 struct _CMPIAssociationMI {
-    void *hdl;
-    const CMPIAssociationMIFT *ft;
+  void *hdl;
+  const CMPIAssociationMIFT *ft;
 };
 
 struct _CMPIAssociationMIFT {
-    int ftVersion;
-    int miVersion;
-    const char *miName;
-    CMPIStatus (*cleanup)(CMPIAssociationMI *mi, const CMPIContext *ctx,
-                          CMPIBoolean terminating);
-    CMPIStatus (*associators)(CMPIAssociationMI *mi, const CMPIContext *ctx,
-                              const CMPIResult *rslt,
-                              const CMPIObjectPath *op,
-                              const char *assocClass,
-                              const char *resultClass, const char *role,
-                              const char *resultRole,
-                              const char **properties);
-    CMPIStatus (*associatorNames)(CMPIAssociationMI *mi,
-                                  const CMPIContext *ctx,
-                                  const CMPIResult *rslt,
-                                  const CMPIObjectPath *op,
-                                  const char *assocClass,
-                                  const char *resultClass, const char *role,
-                                  const char *resultRole);
-    CMPIStatus (*references)(CMPIAssociationMI *mi, const CMPIContext *ctx,
-                             const CMPIResult *rslt, const CMPIObjectPath *op,
-                             const char *resultClass, const char *role,
-                             const char **properties);
-    CMPIStatus (*referenceNames)(CMPIAssociationMI *mi,
-                                 const CMPIContext *ctx,
-                                 const CMPIResult *rslt,
-                                 const CMPIObjectPath *op,
-                                 const char *resultClass, const char *role);
+  int ftVersion;
+  int miVersion;
+  const char *miName;
+  CMPIStatus (*cleanup)(CMPIAssociationMI *mi, const CMPIContext *ctx, CMPIBoolean terminating);
+  CMPIStatus (*associators)(CMPIAssociationMI *mi, const CMPIContext *ctx, const CMPIResult *rslt,
+                            const CMPIObjectPath *op, const char *assocClass,
+                            const char *resultClass, const char *role, const char *resultRole,
+                            const char **properties);
+  CMPIStatus (*associatorNames)(CMPIAssociationMI *mi, const CMPIContext *ctx,
+                                const CMPIResult *rslt, const CMPIObjectPath *op,
+                                const char *assocClass, const char *resultClass, const char *role,
+                                const char *resultRole);
+  CMPIStatus (*references)(CMPIAssociationMI *mi, const CMPIContext *ctx, const CMPIResult *rslt,
+                           const CMPIObjectPath *op, const char *resultClass, const char *role,
+                           const char **properties);
+  CMPIStatus (*referenceNames)(CMPIAssociationMI *mi, const CMPIContext *ctx,
+                               const CMPIResult *rslt, const CMPIObjectPath *op,
+                               const char *resultClass, const char *role);
 };
 
 struct _CMPIMethodMI {
-    void *hdl;
-    const CMPIMethodMIFT *ft;
+  void *hdl;
+  const CMPIMethodMIFT *ft;
 };
 
 struct _CMPIMethodMIFT {
-    int ftVersion;
-    int miVersion;
-    const char *miName;
-    CMPIStatus (*cleanup)(CMPIMethodMI *mi, const CMPIContext *ctx,
-                          CMPIBoolean terminating);
-    CMPIStatus (*invokeMethod)(CMPIMethodMI *mi, const CMPIContext *ctx,
-                               const CMPIResult *rslt,
-                               const CMPIObjectPath *op, const char *method,
-                               const CMPIArgs *in, CMPIArgs *out);
+  int ftVersion;
+  int miVersion;
+  const char *miName;
+  CMPIStatus (*cleanup)(CMPIMethodMI *mi, const CMPIContext *ctx, CMPIBoolean terminating);
+  CMPIStatus (*invokeMethod)(CMPIMethodMI *mi, const CMPIContext *ctx, const CMPIResult *rslt,
+                             const CMPIObjectPath *op, const char *method, const CMPIArgs *in,
+                             CMPIArgs *out);
 };
 
 struct _CMPIPropertyMI {
-    void *hdl;
-    const CMPIPropertyMIFT *ft;
+  void *hdl;
+  const CMPIPropertyMIFT *ft;
 };
 
 struct _CMPIPropertyMIFT {
-    int ftVersion;
-    int miVersion;
-    const char *miName;
-    CMPIStatus (*cleanup)(CMPIPropertyMI *mi, const CMPIContext *ctx,
-                          CMPIBoolean terminating);
-    CMPIStatus (*setProperty)(CMPIPropertyMI *mi, const CMPIContext *ctx,
-                              const CMPIResult *rslt,
-                              const CMPIObjectPath *op, const char *name,
-                              const CMPIData data);
-    CMPIStatus (*getProperty)(CMPIPropertyMI *mi, const CMPIContext *ctx,
-                              const CMPIResult *rslt,
-                              const CMPIObjectPath *op, const char *name);
-    /* Level 2.0. */
-    CMPIStatus (*setPropertyWithOrigin)(CMPIPropertyMI *mi,
-                                        const CMPIContext *ctx,
-                                        const CMPIResult *rslt,
-                                        const CMPIObjectPath *op,
-                                        const char *name, const CMPIData data,
-                                        const char *origin);
+  int ftVersion;
+  int miVersion;
+  const char *miName;
+  CMPIStatus (*cleanup)(CMPIPropertyMI *mi, const CMPIContext *ctx, CMPIBoolean terminating);
+  CMPIStatus (*setProperty)(CMPIPropertyMI *mi, const CMPIContext *ctx, const CMPIResult *rslt,
+                            const CMPIObjectPath *op, const char *name, const CMPIData data);
+  CMPIStatus (*getProperty)(CMPIPropertyMI *mi, const CMPIContext *ctx, const CMPIResult *rslt,
+                            const CMPIObjectPath *op, const char *name);
+  /* Level 2.0. */
+  CMPIStatus (*setPropertyWithOrigin)(CMPIPropertyMI *mi, const CMPIContext *ctx,
+                                      const CMPIResult *rslt, const CMPIObjectPath *op,
+                                      const char *name, const CMPIData data, const char *origin);
 };
 
 struct _CMPIIndicationMI {
-    void *hdl;
-    const CMPIIndicationMIFT *ft;
+  void *hdl;
+  const CMPIIndicationMIFT *ft;
 };
 
 struct _CMPIIndicationMIFT {
-    int ftVersion;
-    int miVersion;
-    const char *miName;
-    CMPIStatus (*cleanup)(CMPIIndicationMI *mi, const CMPIContext *ctx,
-                          CMPIBoolean terminating);
-    /* Authorised when the returned rc is CMPI_RC_OK. */
-    CMPIStatus (*authorizeFilter)(CMPIIndicationMI *mi,
-                                  const CMPIContext *ctx,
-                                  const CMPISelectExp *filter,
-                                  const char *className,
-                                  const CMPIObjectPath *op,
-                                  const char *owner);
-    CMPIStatus (*mustPoll)(CMPIIndicationMI *mi, const CMPIContext *ctx,
-                           const CMPISelectExp *filter, const char *className,
-                           const CMPIObjectPath *classPath);
-    CMPIStatus (*activateFilter)(CMPIIndicationMI *mi, const CMPIContext *ctx,
-                                 const CMPISelectExp *filter,
-                                 const char *className,
-                                 const CMPIObjectPath *classPath,
-                                 CMPIBoolean firstActivation);
-    CMPIStatus (*deActivateFilter)(CMPIIndicationMI *mi,
-                                   const CMPIContext *ctx,
-                                   const CMPISelectExp *filter,
-                                   const char *className,
-                                   const CMPIObjectPath *classPath,
-                                   CMPIBoolean lastActivation);
-    /* Return CMPIStatus from 2.0 on; earlier levels returned void. */
-    CMPIStatus (*enableIndications)(CMPIIndicationMI *mi,
-                                    const CMPIContext *ctx);
-    CMPIStatus (*disableIndications)(CMPIIndicationMI *mi,
-                                     const CMPIContext *ctx);
+  int ftVersion;
+  int miVersion;
+  const char *miName;
+  CMPIStatus (*cleanup)(CMPIIndicationMI *mi, const CMPIContext *ctx, CMPIBoolean terminating);
+  /* Authorised when the returned rc is CMPI_RC_OK. */
+  CMPIStatus (*authorizeFilter)(CMPIIndicationMI *mi, const CMPIContext *ctx,
+                                const CMPISelectExp *filter, const char *className,
+                                const CMPIObjectPath *op, const char *owner);
+  CMPIStatus (*mustPoll)(CMPIIndicationMI *mi, const CMPIContext *ctx, const CMPISelectExp *filter,
+                         const char *className, const CMPIObjectPath *classPath);
+  CMPIStatus (*activateFilter)(CMPIIndicationMI *mi, const CMPIContext *ctx,
+                               const CMPISelectExp *filter, const char *className,
+                               const CMPIObjectPath *classPath, CMPIBoolean firstActivation);
+  CMPIStatus (*deActivateFilter)(CMPIIndicationMI *mi, const CMPIContext *ctx,
+                                 const CMPISelectExp *filter, const char *className,
+                                 const CMPIObjectPath *classPath, CMPIBoolean lastActivation);
+  /* Return CMPIStatus from 2.0 on; earlier levels returned void. */
+  CMPIStatus (*enableIndications)(CMPIIndicationMI *mi, const CMPIContext *ctx);
+  CMPIStatus (*disableIndications)(CMPIIndicationMI *mi, const CMPIContext *ctx);
 };
 
 /* ========================================================================
@@ -704,37 +582,31 @@ struct _CMPIIndicationMIFT {
  * generic "_Generic_Create_<Kind>MI", which is told which MI is wanted.
  * These pointer types are what a dlsym/GetProcAddress result is cast to.
  */
-typedef CMPIInstanceMI *(*CMPIInstanceMIFactory)(const CMPIBroker *mb,
-                                                 const CMPIContext *ctx,
+typedef CMPIInstanceMI *(*CMPIInstanceMIFactory)(const CMPIBroker *mb, const CMPIContext *ctx,
                                                  CMPIStatus *rc);
-typedef CMPIAssociationMI *(*CMPIAssociationMIFactory)(
-    const CMPIBroker *mb, const CMPIContext *ctx, CMPIStatus *rc);
-typedef CMPIMethodMI *(*CMPIMethodMIFactory)(const CMPIBroker *mb,
-                                             const CMPIContext *ctx,
+typedef CMPIAssociationMI *(*CMPIAssociationMIFactory)(const CMPIBroker *mb, const CMPIContext *ctx,
+                                                       CMPIStatus *rc);
+typedef CMPIMethodMI *(*CMPIMethodMIFactory)(const CMPIBroker *mb, const CMPIContext *ctx,
                                              CMPIStatus *rc);
-typedef CMPIPropertyMI *(*CMPIPropertyMIFactory)(const CMPIBroker *mb,
-                                                 const CMPIContext *ctx,
+typedef CMPIPropertyMI *(*CMPIPropertyMIFactory)(const CMPIBroker *mb, const CMPIContext *ctx,
                                                  CMPIStatus *rc);
-typedef CMPIIndicationMI *(*CMPIIndicationMIFactory)(const CMPIBroker *mb,
-                                                     const CMPIContext *ctx,
+typedef CMPIIndicationMI *(*CMPIIndicationMIFactory)(const CMPIBroker *mb, const CMPIContext *ctx,
                                                      CMPIStatus *rc);
 
-typedef CMPIInstanceMI *(*CMPIGenericInstanceMIFactory)(
-    const CMPIBroker *mb, const CMPIContext *ctx, const char *miName,
-    CMPIStatus *rc);
-typedef CMPIAssociationMI *(*CMPIGenericAssociationMIFactory)(
-    const CMPIBroker *mb, const CMPIContext *ctx, const char *miName,
-    CMPIStatus *rc);
-typedef CMPIMethodMI *(*CMPIGenericMethodMIFactory)(const CMPIBroker *mb,
-                                                    const CMPIContext *ctx,
-                                                    const char *miName,
-                                                    CMPIStatus *rc);
-typedef CMPIPropertyMI *(*CMPIGenericPropertyMIFactory)(
-    const CMPIBroker *mb, const CMPIContext *ctx, const char *miName,
-    CMPIStatus *rc);
-typedef CMPIIndicationMI *(*CMPIGenericIndicationMIFactory)(
-    const CMPIBroker *mb, const CMPIContext *ctx, const char *miName,
-    CMPIStatus *rc);
+typedef CMPIInstanceMI *(*CMPIGenericInstanceMIFactory)(const CMPIBroker *mb,
+                                                        const CMPIContext *ctx, const char *miName,
+                                                        CMPIStatus *rc);
+typedef CMPIAssociationMI *(*CMPIGenericAssociationMIFactory)(const CMPIBroker *mb,
+                                                              const CMPIContext *ctx,
+                                                              const char *miName, CMPIStatus *rc);
+typedef CMPIMethodMI *(*CMPIGenericMethodMIFactory)(const CMPIBroker *mb, const CMPIContext *ctx,
+                                                    const char *miName, CMPIStatus *rc);
+typedef CMPIPropertyMI *(*CMPIGenericPropertyMIFactory)(const CMPIBroker *mb,
+                                                        const CMPIContext *ctx, const char *miName,
+                                                        CMPIStatus *rc);
+typedef CMPIIndicationMI *(*CMPIGenericIndicationMIFactory)(const CMPIBroker *mb,
+                                                            const CMPIContext *ctx,
+                                                            const char *miName, CMPIStatus *rc);
 
 #ifdef __cplusplus
 }

@@ -17,13 +17,11 @@
  * Windows platform: it must interoperate with object managers built by the
  * vendor compiler.
  */
-#if !defined(CMPI_PLATFORM_WIN32_IX86_MSVC) && defined(_WIN32) && \
-    !defined(_WIN64)
-#  define CMPI_PLATFORM_WIN32_IX86_MSVC 1
+#if !defined(CMPI_PLATFORM_WIN32_IX86_MSVC) && defined(_WIN32) && !defined(_WIN64)
+#define CMPI_PLATFORM_WIN32_IX86_MSVC 1
 #endif
-#if !defined(CMPI_PLATFORM_LINUX_GENERIC_GNU) && defined(__linux__) && \
-    defined(__GNUC__)
-#  define CMPI_PLATFORM_LINUX_GENERIC_GNU 1
+#if !defined(CMPI_PLATFORM_LINUX_GENERIC_GNU) && defined(__linux__) && defined(__GNUC__)
+#define CMPI_PLATFORM_LINUX_GENERIC_GNU 1
 #endif
 
 /*
@@ -31,9 +29,9 @@
  * manager; a provider only passes them back through CMPIBrokerExtFT.
  */
 #define CMPI_THREAD_RETURN void *
-#define CMPI_THREAD_TYPE   void *
-#define CMPI_MUTEX_TYPE    void *
-#define CMPI_COND_TYPE     void *
+#define CMPI_THREAD_TYPE void *
+#define CMPI_MUTEX_TYPE void *
+#define CMPI_COND_TYPE void *
 
 /*
  * Calling convention of a thread start routine handed to newThread. On
@@ -41,9 +39,9 @@
  * so it must be __stdcall; elsewhere there is a single convention.
  */
 #if defined(CMPI_PLATFORM_WIN32_IX86_MSVC)
-#  define CMPI_THREAD_CDECL __stdcall
+#define CMPI_THREAD_CDECL __stdcall
 #else
-#  define CMPI_THREAD_CDECL
+#define CMPI_THREAD_CDECL
 #endif
 
 /* A thread-local key: a TLS index on Windows, an integer key elsewhere. */
@@ -57,11 +55,11 @@
  */
 #if defined(_MSC_VER) && _MSC_VER < 1900 && !defined(HAVE_STRUCT_TIMESPEC) && \
     !defined(_TIMESPEC_DEFINED)
-#  define HAVE_STRUCT_TIMESPEC 1
-#  define _TIMESPEC_DEFINED 1
+#define HAVE_STRUCT_TIMESPEC 1
+#define _TIMESPEC_DEFINED 1
 struct timespec {
-    long tv_sec;
-    long tv_nsec;
+  long tv_sec;
+  long tv_nsec;
 };
 #else
 struct timespec;
@@ -69,21 +67,21 @@ struct timespec;
 
 /* Symbol visibility of the MI factory functions a provider library exports. */
 #if defined(_WIN32)
-#  define CMPI_EXPORT __declspec(dllexport)
-#  define CMPI_IMPORT __declspec(dllimport)
+#define CMPI_EXPORT __declspec(dllexport)
+#define CMPI_IMPORT __declspec(dllimport)
 #elif defined(__GNUC__) && __GNUC__ >= 4
-#  define CMPI_EXPORT __attribute__((visibility("default")))
-#  define CMPI_IMPORT /* nothing: default visibility is enough to import */
+#define CMPI_EXPORT __attribute__((visibility("default")))
+#define CMPI_IMPORT /* nothing: default visibility is enough to import */
 #else
-#  define CMPI_EXPORT
-#  define CMPI_IMPORT
+#define CMPI_EXPORT
+#define CMPI_IMPORT
 #endif
 
 /* Factory functions are looked up by their unmangled name. */
 #ifdef __cplusplus
-#  define CMPI_EXTERN_C extern "C" CMPI_EXPORT
+#define CMPI_EXTERN_C extern "C" CMPI_EXPORT
 #else
-#  define CMPI_EXTERN_C CMPI_EXPORT
+#define CMPI_EXTERN_C CMPI_EXPORT
 #endif
 
 #endif /* _CMPIOS_H_ */

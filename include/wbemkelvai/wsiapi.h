@@ -26,12 +26,12 @@ typedef struct WSIIterator WSIIterator;
  * own numbers are below 13100). */
 #define WSI_ERR_UNREACHABLE 13100 /* nobody answered at the filer's address */
 #define WSI_ERR_TIMEOUT 13101     /* no complete answer within the connection's time-out */
-#define WSI_ERR_DROPPED 13102     /* the filer closed the connection before the answer was complete */
-#define WSI_ERR_BAD_ANSWER 13103  /* the answer was malformed, hostile or too large */
-#define WSI_ERR_AUTH 13104        /* the filer refused the user name and password */
-#define WSI_ERR_HTTP 13105        /* the filer answered with an HTTP error status */
+#define WSI_ERR_DROPPED 13102 /* the filer closed the connection before the answer was complete */
+#define WSI_ERR_BAD_ANSWER 13103   /* the answer was malformed, hostile or too large */
+#define WSI_ERR_AUTH 13104         /* the filer refused the user name and password */
+#define WSI_ERR_HTTP 13105         /* the filer answered with an HTTP error status */
 #define WSI_ERR_NO_TRANSPORT 13106 /* this build cannot reach filers over the network */
-#define WSI_ERR_BAD_REQUEST 13107 /* the request could not be built or serialised */
+#define WSI_ERR_BAD_REQUEST 13107  /* the request could not be built or serialised */
 
 /* Largest answer accepted, in bytes; a longer one becomes a failed answer. */
 #define WSI_MAX_ANSWER_BYTES (16u * 1024u * 1024u)
@@ -39,8 +39,8 @@ typedef struct WSIIterator WSIIterator;
 #define WSI_MAX_ANSWER_DEPTH 64
 
 /* Meaning of connParam1 (the transport). */
-#define WSI_TRANSPORT_HTTP 0         /* plain HTTP */
-#define WSI_TRANSPORT_HTTPS 1        /* HTTPS, the filer's certificate and name are verified */
+#define WSI_TRANSPORT_HTTP 0           /* plain HTTP */
+#define WSI_TRANSPORT_HTTPS 1          /* HTTPS, the filer's certificate and name are verified */
 #define WSI_TRANSPORT_HTTPS_NOVERIFY 2 /* HTTPS without certificate verification */
 
 /* ---- Requests ----------------------------------------------------------- */
@@ -127,9 +127,8 @@ WSI_EXPORT void releaseIterator(WSIIterator *iterator);
 typedef void (*WSIAnswerWriter)(void *answerContext, const char *bytes, size_t length);
 /* Serves one request (the exact XML text HTTP would carry) for a filer living in this
  * process, writing the XML answer through write; returns a WSI_INPROC_... outcome. */
-typedef int (*WSIInProcessHandler)(void *handlerContext, const char *userName,
-                                   const char *password, const char *request,
-                                   size_t requestLength, long timeoutMillis,
+typedef int (*WSIInProcessHandler)(void *handlerContext, const char *userName, const char *password,
+                                   const char *request, size_t requestLength, long timeoutMillis,
                                    WSIAnswerWriter write, void *answerContext);
 
 /* Routes every connection made to host (ASCII case ignored) to the handler instead of
@@ -143,7 +142,8 @@ WSI_EXPORT void wsiUnregisterInProcessFiler(const char *host);
 #define createElement(name) _createElement((name), __FILE__, __LINE__)
 #define createServerInfo(host, user, password, p3, p1, p2) \
   _createServerInfo((host), (user), (password), (p3), (p1), (p2), __FILE__, __LINE__)
-#define invokeServerElement(server, request) _invokeServerElement((server), (request), __FILE__, __LINE__)
+#define invokeServerElement(server, request) \
+  _invokeServerElement((server), (request), __FILE__, __LINE__)
 #define createIterator(element) _createIterator((element), __FILE__, __LINE__)
 
 WSI_END_DECLS

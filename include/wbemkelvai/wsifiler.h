@@ -81,8 +81,7 @@ WSI_EXPORT char *encodeInstanceID(const char *system, const char *localPart);
  * all point into instanceID; any output may be NULL.  Non-zero on success, 0 with the
  * status set when the text is not an InstanceID. */
 WSI_EXPORT int getFilerAndNameFromInstanceId(KELVAStatus *status, char *instanceID,
-                                             char **systemIdOut, char **prefixOut,
-                                             char **nameOut);
+                                             char **systemIdOut, char **prefixOut, char **nameOut);
 /* Non-zero when name is in the NULL-terminated property list (ASCII case ignored);
  * a NULL list selects every property, a NULL name none. */
 WSI_EXPORT int isPropertyPresent(const char **propertyList, const char *name);
@@ -106,15 +105,15 @@ WSI_EXPORT int unlockCloningMutex(const Filer *filer);
 
 /* The filer's identity and state.  Free with freeKELVASysInfo. */
 typedef struct KELVASysInfo {
-  int32_t online;       /* 1 when the filer answered, 0 while it is off-line */
-  char *systemId;       /* the filer's system id */
-  char *systemName;     /* its host name */
+  int32_t online;   /* 1 when the filer answered, 0 while it is off-line */
+  char *systemId;   /* the filer's system id */
+  char *systemName; /* its host name */
   char *serialNumber;
   char *reverseLookupName; /* "d.c.b.a.in-addr.arpa" of its first address, for a DNS
                               PTR query; NULL when off-line or without an address */
   char *model;
   char *vendor;
-  char *osVersion;      /* the full version text */
+  char *osVersion; /* the full version text */
 } KELVASysInfo;
 
 /* New system information of the filer.  A filer that cannot be reached gives a record
@@ -126,10 +125,10 @@ WSI_EXPORT void freeKELVASysInfo(KELVASysInfo *info);
 
 /* The filer's cluster failover (takeover) state.  Free with freeCFStatus. */
 typedef struct KELVACFStatus {
-  int32_t enabled;  /* 1 when failover is enabled */
-  char *state;      /* "CONNECTED", "TAKEOVER", "GIVEBACK STARTED", "ERROR" ...; may be NULL */
-  char *partner;    /* partner's name; may be NULL */
-  char *reason;     /* why the state is what it is; may be NULL */
+  int32_t enabled; /* 1 when failover is enabled */
+  char *state;     /* "CONNECTED", "TAKEOVER", "GIVEBACK STARTED", "ERROR" ...; may be NULL */
+  char *partner;   /* partner's name; may be NULL */
+  char *reason;    /* why the state is what it is; may be NULL */
 } KELVACFStatus;
 
 /* New takeover record of the filer; NULL with the status set on failure.  Free with
@@ -153,7 +152,8 @@ typedef struct FilerCacheEntry FilerCacheEntry;
 
 /* Data read from the filer and kept in its cache entry. */
 typedef struct FilerSpecificData {
-  uint16_t healthState;   /* CIM HealthState: 5 OK, 15 minor, 25 critical, 30 non-recoverable, 0 unknown */
+  uint16_t
+      healthState; /* CIM HealthState: 5 OK, 15 minor, 25 critical, 30 non-recoverable, 0 unknown */
   char *iscsiNodeName;    /* NULL when iSCSI is not enabled on the filer */
   int32_t iscsiNodeState; /* 1 when the iSCSI service runs, 0 when it does not */
 } FilerSpecificData;

@@ -91,7 +91,8 @@ typedef struct KELVAStatus {
   char *message;    /* owned; NULL or a text released by clearKELVAStatus */
 } KELVAStatus;
 
-#define KELVA_STATUS_INIT {1, NULL}
+#define KELVA_STATUS_INIT \
+  { 1, NULL }
 
 /* Sets the flag (non-zero becomes 1) and keeps a copy of text (NULL for none),
  * releasing the message it held. */
@@ -119,7 +120,8 @@ typedef struct wsi_timeval {
 
 /* Blocks the calling thread for the given number of seconds. */
 WSI_EXPORT void waitSeconds(unsigned int seconds);
-/* Fills the record with the current time; the zone argument must be NULL. 0 on success, -1 on failure. */
+/* Fills the record with the current time; the zone argument must be NULL. 0 on success, -1 on
+ * failure. */
 WSI_EXPORT int wsi_gettimeofday(wsi_timeval *now, void *zone);
 
 WSI_END_DECLS

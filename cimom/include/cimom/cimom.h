@@ -40,12 +40,12 @@ struct Options {
 
 // One CMLogMessage call.
 struct LogRecord {
-  int severity;         // 1 error, 2 information, 3 warning, 4 debug
-  std::string id;       // message identifier ("" when NULL)
-  std::string text;     // the char* text ("" when NULL)
-  std::string cmpiText; // the CMPIString argument ("" when NULL)
-  bool hasText;         // the char* text was not NULL
-  bool hasCmpiText;     // the CMPIString argument was not NULL
+  int severity;          // 1 error, 2 information, 3 warning, 4 debug
+  std::string id;        // message identifier ("" when NULL)
+  std::string text;      // the char* text ("" when NULL)
+  std::string cmpiText;  // the CMPIString argument ("" when NULL)
+  bool hasText;          // the char* text was not NULL
+  bool hasCmpiText;      // the CMPIString argument was not NULL
 };
 
 // One CMTraceMessage call.

@@ -21,35 +21,35 @@ struct ScenarioError : std::runtime_error {
 
 // Error numbers of the simulated filer's failed answers.
 enum ErrorNumber : int {
-  kNoSuchObject = 22,        // SNMP object identifier without a value
-  kMalformedRequest = 13001, // the request document could not be read
-  kMissingInput = 13003,     // a required parameter is absent
-  kApiNotFound = 13005,      // the API is unknown
-  kInvalidInput = 13115,     // a parameter has a bad value
-  kNotEnabled = 13114,       // the service (iSCSI, FCP) is not enabled
-  kNoSuchIGroup = 9003,      // no initiator group of that name
-  kIGroupExists = 9004,      // an initiator group of that name exists already
-  kNoSuchInitiator = 9007,   // the initiator is not in the igroup
-  kInitiatorExists = 9008,   // the initiator is in the igroup already
-  kNoSuchLun = 9017,         // no LUN at that path
-  kLunMapped = 9022,         // the LUN is mapped to the igroup already / the igroup has maps
-  kNoSuchVolume = 13040,     // no volume of that name
-  kVolumeOffline = 13042,    // the volume is not on line
-  kVolumeOnline = 13043,     // the volume must be taken off line first
-  kRootVolume = 13044,       // the root volume cannot be destroyed
-  kNoSuchAggregate = 14420,  // no aggregate of that name
+  kNoSuchObject = 22,         // SNMP object identifier without a value
+  kMalformedRequest = 13001,  // the request document could not be read
+  kMissingInput = 13003,      // a required parameter is absent
+  kApiNotFound = 13005,       // the API is unknown
+  kInvalidInput = 13115,      // a parameter has a bad value
+  kNotEnabled = 13114,        // the service (iSCSI, FCP) is not enabled
+  kNoSuchIGroup = 9003,       // no initiator group of that name
+  kIGroupExists = 9004,       // an initiator group of that name exists already
+  kNoSuchInitiator = 9007,    // the initiator is not in the igroup
+  kInitiatorExists = 9008,    // the initiator is in the igroup already
+  kNoSuchLun = 9017,          // no LUN at that path
+  kLunMapped = 9022,          // the LUN is mapped to the igroup already / the igroup has maps
+  kNoSuchVolume = 13040,      // no volume of that name
+  kVolumeOffline = 13042,     // the volume is not on line
+  kVolumeOnline = 13043,      // the volume must be taken off line first
+  kRootVolume = 13044,        // the root volume cannot be destroyed
+  kNoSuchAggregate = 14420,   // no aggregate of that name
 };
 
 // What goes wrong with the next requests of an API.
 struct Fault {
   enum class Kind {
-    Fail,       // a failed answer with errorNumber and reason
-    Delay,      // the right answer, after delayMillis
-    Drop,       // the connection is closed before any answer byte
-    StopMidway, // half of the right answer, then the connection is closed
-    Malformed,  // an answer that is not XML
-    Truncated,  // the first half of the right answer, sent as if complete
-    Body,       // body is sent as the answer, verbatim
+    Fail,        // a failed answer with errorNumber and reason
+    Delay,       // the right answer, after delayMillis
+    Drop,        // the connection is closed before any answer byte
+    StopMidway,  // half of the right answer, then the connection is closed
+    Malformed,   // an answer that is not XML
+    Truncated,   // the first half of the right answer, sent as if complete
+    Body,        // body is sent as the answer, verbatim
   };
   Kind kind = Kind::Fail;
   int errorNumber = 0;
@@ -86,8 +86,8 @@ struct Fault {
 struct Reply {
   enum class Kind { Answer, Unauthorized, Offline, Drop };
   Kind kind = Kind::Answer;
-  std::string body;        // for Answer, and the part sent before a Drop
-  int delayMillis = 0;     // wait this long before answering
+  std::string body;     // for Answer, and the part sent before a Drop
+  int delayMillis = 0;  // wait this long before answering
 };
 
 class Simulator {
