@@ -489,6 +489,7 @@ bool appendAll(WSIList *list, std::vector<void *> &records, void (*freeRecord)(v
 
 bool appendTexts(WSIList *list, const std::vector<std::string> &texts, KELVAStatus *status) {
   std::vector<void *> copies;
+  copies.reserve(texts.size());
   for (const std::string &t : texts) copies.push_back(wsistrdup(t.c_str()));
   return appendAll(list, copies, wsifree, status);
 }

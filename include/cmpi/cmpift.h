@@ -134,8 +134,10 @@ struct _CMPIBrokerExtFT {
   /* Platform-specific library file name for a base name; caller frees. */
   char *(*resolveFileName)(const char *filename);
 
-  CMPI_THREAD_TYPE (*newThread)
-  (CMPI_THREAD_RETURN(CMPI_THREAD_CDECL *start)(void *), void *parm, int detached);
+  /* clang-format off */
+  CMPI_THREAD_TYPE (*newThread)(CMPI_THREAD_RETURN(CMPI_THREAD_CDECL *start)(void *), void *parm,
+                                int detached);
+  /* clang-format on */
   int (*joinThread)(CMPI_THREAD_TYPE thread, CMPI_THREAD_RETURN *retval);
   int (*exitThread)(CMPI_THREAD_RETURN return_code);
   int (*cancelThread)(CMPI_THREAD_TYPE thread);
