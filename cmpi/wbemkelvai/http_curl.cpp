@@ -6,6 +6,7 @@
 #include <string>
 
 #include "diag.h"
+#include "platform/platform.h"
 #include "transport.h"
 #include "wbemkelvai/wsiapi.h"
 
@@ -41,11 +42,18 @@ std::string url(const WSIServerInfo &server) {
          ":" + std::to_string(server.port) + "/kelva/api";
 }
 
+// Trusted certificates for verified HTTPS: a PEM file named by this variable, so that
+// filers with certificates of a private authority can be verified; otherwise the
+// system's store.
+constexpr const char *kCaBundleEnv = "KELVA_CA_BUNDLE";
+
 Outcome outcomeOf(CURLcode code) {
   switch (code) {
     case CURLE_COULDNT_CONNECT:
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
       return Outcome::Unreachable;
     case CURLE_OPERATION_TIMEDOUT:
       return Outcome::Timeout;
@@ -91,6 +99,8 @@ Result postHttp(WSIServerInfo &server, const std::string &body, std::string &ans
   bool verify = server.transport == WSI_TRANSPORT_HTTPS;
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
+  std::string caBundle = verify ? pk::platform::getEnv(kCaBundleEnv) : std::string();
+  if (!caBundle.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, caBundle.c_str());
 
   CURLcode code = curl_easy_perform(easy);
   curl_slist_free_all(headers);
@@ -98,6 +108,12 @@ Result postHttp(WSIServerInfo &server, const std::string &body, std::string &ans
     if (sink.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
       return {Outcome::TooLarge, "answer too large"};
     std::string why = error[0] != '\0' ? error : curl_easy_strerror(code);
+    // A wrong or untrusted certificate must not read like a network fault.
+    if (code == CURLE_PEER_FAILED_VERIFICATION)
+      why = "the filer's certificate could not be verified: " + why;
+    else if (code == CURLE_SSL_CACERT_BADFILE)
+      why = "the filer's certificate could not be verified, the trusted certificates (" +
+            std::string(kCaBundleEnv) + ") could not be read: " + why;
     return {outcomeOf(code), why};
   }
   long status = 0;

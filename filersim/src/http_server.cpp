@@ -1,4 +1,4 @@
-// Serves one simulated filer over HTTP on the loopback address.
+// Serves one simulated filer over HTTP or HTTPS on the loopback address.
 #include <httplib.h>
 
 #include <chrono>
@@ -55,13 +55,26 @@ void dropAfter(httplib::Response &response, std::string partial) {
 }  // namespace
 
 struct HttpServer::Impl {
-  httplib::Server server;
+  std::unique_ptr<httplib::Server> server;
   std::thread thread;
 };
 
-HttpServer::HttpServer(Simulator &simulator, std::string filer, int port)
+HttpServer::HttpServer(Simulator &simulator, std::string filer, const HttpServerOptions &options)
     : impl_(std::make_unique<Impl>()) {
-  httplib::Server &server = impl_->server;
+  int port = options.port;
+  if (options.certFile.empty() != options.keyFile.empty())
+    throw std::runtime_error("HTTPS needs both a certificate and a key file");
+  if (options.certFile.empty()) {
+    impl_->server = std::make_unique<httplib::Server>();
+  } else {
+    auto secure =
+        std::make_unique<httplib::SSLServer>(options.certFile.c_str(), options.keyFile.c_str());
+    if (!secure->is_valid())
+      throw std::runtime_error("cannot load certificate " + options.certFile + " and key " +
+                               options.keyFile);
+    impl_->server = std::move(secure);
+  }
+  httplib::Server &server = *impl_->server;
   server.set_keep_alive_max_count(1000);
   server.set_tcp_nodelay(true);
   server.Post("/kelva/api",
@@ -111,7 +124,7 @@ HttpServer::HttpServer(Simulator &simulator, std::string filer, int port)
   port_ = port == 0 ? server.bind_to_any_port("127.0.0.1")
                     : (server.bind_to_port("127.0.0.1", port) ? port : -1);
   if (port_ <= 0) throw std::runtime_error("cannot bind 127.0.0.1:" + std::to_string(port));
-  impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+  impl_->thread = std::thread([this] { impl_->server->listen_after_bind(); });
   // stop() only works on a running server: wait until it listens.
   for (int i = 0; i < 5000 && !server.is_running(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -122,7 +135,7 @@ HttpServer::~HttpServer() { stop(); }
 
 void HttpServer::stop() {
   if (impl_ == nullptr || !impl_->thread.joinable()) return;
-  impl_->server.stop();
+  impl_->server->stop();
   impl_->thread.join();
 }
 

@@ -1,4 +1,4 @@
-// filersim-server: serves the filers of a scenario over HTTP on 127.0.0.1, one
+// filersim-server: serves the filers of a scenario over HTTP(S) on 127.0.0.1, one
 // port per filer, until it is interrupted or its time is up.
 #include <CLI/CLI.hpp>
 
@@ -16,11 +16,12 @@ void onSignal(int) { stopRequested = true; }
 }  // namespace
 
 int main(int argc, char **argv) {
-  CLI::App app{"Simulated KELVA filers over HTTP on 127.0.0.1"};
+  CLI::App app{"Simulated KELVA filers over HTTP(S) on 127.0.0.1"};
   std::string scenario;
   int port = 0;
   std::vector<std::string> only;
   int seconds = 0;
+  std::string cert, key;
   app.add_option("scenario", scenario, "Scenario file (JSON)")
       ->required()
       ->check(CLI::ExistingFile);
@@ -30,6 +31,12 @@ int main(int argc, char **argv) {
   app.add_option("-f,--filer", only, "Serve only these filers (by name)");
   app.add_option("-t,--time", seconds, "Stop after this many seconds (0: until interrupted)")
       ->check(CLI::NonNegativeNumber);
+  auto *certOption = app.add_option("--cert", cert, "Serve HTTPS with this certificate (PEM)")
+                         ->check(CLI::ExistingFile);
+  auto *keyOption = app.add_option("--key", key, "Private key of the certificate (PEM)")
+                        ->check(CLI::ExistingFile);
+  certOption->needs(keyOption);
+  keyOption->needs(certOption);
   CLI11_PARSE(app, argc, argv);
 
   try {
@@ -39,7 +46,8 @@ int main(int argc, char **argv) {
     for (size_t i = 0; i < names.size(); ++i) {
       int wanted = port == 0 ? 0 : port + static_cast<int>(i);
       simulator->state(names[i]);  // refuses an unknown name
-      servers.push_back(std::make_unique<filersim::HttpServer>(*simulator, names[i], wanted));
+      servers.push_back(std::make_unique<filersim::HttpServer>(
+          *simulator, names[i], filersim::HttpServerOptions{wanted, cert, key}));
       std::cout << "filer " << names[i] << " (" << simulator->systemId(names[i])
                 << ") listening on 127.0.0.1:" << servers.back()->port() << std::endl;
     }

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -140,13 +141,23 @@ class Simulator {
   bool registered_ = false;
 };
 
-// Serves one filer of a simulator over HTTP on 127.0.0.1 (POST /kelva/api), with a
-// control endpoint (POST /control, docs/scenario.md).  Port 0 lets the system choose.
+// Where and how an HttpServer listens.  With a certificate and key file (PEM) it
+// serves HTTPS instead of HTTP.
+struct HttpServerOptions {
+  int port = 0;  // 0 lets the system choose
+  std::string certFile;
+  std::string keyFile;
+};
+
+// Serves one filer of a simulator over HTTP(S) on 127.0.0.1 (POST /kelva/api), with a
+// control endpoint (POST /control, docs/scenario.md).
 class HttpServer {
  public:
   // Binds and starts serving on a thread of its own; throws std::runtime_error when
-  // the port cannot be bound.
-  HttpServer(Simulator &simulator, std::string filer, int port = 0);
+  // the port cannot be bound or the certificate and key cannot be loaded.
+  HttpServer(Simulator &simulator, std::string filer, const HttpServerOptions &options);
+  HttpServer(Simulator &simulator, std::string filer, int port = 0)
+      : HttpServer(simulator, std::move(filer), HttpServerOptions{port, {}, {}}) {}
   ~HttpServer();
   HttpServer(const HttpServer &) = delete;
   HttpServer &operator=(const HttpServer &) = delete;
