@@ -11,8 +11,19 @@ bash scripts/bootstrap.sh
 
 step() { printf '\n==== %s\n' "$*"; }
 
+# Runs a workflow and adds its ctest count to the summary printed at the end.
+passed=0
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+workflow() {
+  cmake --workflow --preset "$1" 2>&1 | tee "$log"
+  local n
+  n=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
+  passed=$((passed + ${n:-0}))
+}
+
 step "default build and tests"
-cmake --workflow --preset default
+workflow default
 
 step "install, and a provider project built against the installed package"
 bash scripts/check-install.sh
@@ -21,10 +32,10 @@ step "formatting and static analysis"
 bash scripts/lint.sh
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
-cmake --workflow --preset asan
+workflow asan
 
 step "ThreadSanitizer build and the concurrency tests"
-cmake --workflow --preset tsan
+workflow tsan
 
 if [ -x scripts/fuzz.sh ]; then
   step "decoder fuzzing (short, fixed time per target)"
@@ -36,3 +47,5 @@ cmake --workflow --preset windows-x86
 for lib in wbemkelvai provkit; do
   scripts/check-exports.sh "cmpi/lib/windows-x86/$lib.dll" "exports/$lib.txt"
 done
+
+printf '\nsummary: %d passed, 0 failed\n' "$passed"
