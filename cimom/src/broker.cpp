@@ -232,15 +232,21 @@ CMPIBoolean eClassPathIsA(const CMPIBroker *mb, const CMPIObjectPath *op, const 
 }
 // Any of our objects, seen through the common shell layout.
 Obj *anyObject(const void *object) { return objOf(static_cast<const CMPIString *>(object)); }
-CMPIString *eToString(const CMPIBroker *mb, const void *object, CMPIStatus *rc) {
-  CIMOM_BROKER(mb, Fn::BrokerEnc_toString, nullptr);
+// A text of one of our objects, as a string that the object manager owns.
+CMPIString *objectString(const CMPIBroker *mb, Fn fn, const void *object, CMPIStatus *rc,
+                         std::string (*describe)(Obj *)) {
+  CIMOM_BROKER(mb, fn, nullptr);
   Obj *obj = anyObject(object);
   if (obj == nullptr) {
     g.finish(rc, CMPI_RC_ERR_INVALID_HANDLE);
     return nullptr;
   }
   g.finish(rc);
-  return om->arenaString(obj->text());
+  return om->arenaString(describe(obj));
+}
+CMPIString *eToString(const CMPIBroker *mb, const void *object, CMPIStatus *rc) {
+  return objectString(mb, Fn::BrokerEnc_toString, object, rc,
+                      [](Obj *obj) { return std::string(obj->text()); });
 }
 CMPIBoolean eIsOfType(const CMPIBroker *mb, const void *object, const char *type, CMPIStatus *rc) {
   CIMOM_BROKER(mb, Fn::BrokerEnc_isOfType, 0);
@@ -253,14 +259,8 @@ CMPIBoolean eIsOfType(const CMPIBroker *mb, const void *object, const char *type
   return std::strcmp(obj->typeName(), type) == 0 ? 1 : 0;
 }
 CMPIString *eGetType(const CMPIBroker *mb, const void *object, CMPIStatus *rc) {
-  CIMOM_BROKER(mb, Fn::BrokerEnc_getType, nullptr);
-  Obj *obj = anyObject(object);
-  if (obj == nullptr) {
-    g.finish(rc, CMPI_RC_ERR_INVALID_HANDLE);
-    return nullptr;
-  }
-  g.finish(rc);
-  return om->arenaString(obj->typeName());
+  return objectString(mb, Fn::BrokerEnc_getType, object, rc,
+                      [](Obj *obj) { return std::string(obj->typeName()); });
 }
 
 // The default message with $0..$9 replaced by the insertion values.
