@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libssl-dev libpugixml-dev nlohmann-json3-dev libcpp-httplib-dev libcli11-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
-  clang clang-format clang-tidy
+  clang libclang-rt-dev clang-format clang-tidy
 )
 
 missing=()
