@@ -14,9 +14,7 @@
 
 namespace {
 
-void fail(const CMPIBroker *broker, CMPIStatus *status, const char *message) {
-  raiseCMPIError(broker, status, CMPI_RC_ERR_FAILED, message);
-}
+using pk::fail;
 
 // Copies count elements of from into to starting at offset, each with its own
 // type; false with the broker's reason in status.

@@ -27,17 +27,12 @@ constexpr size_t kSerialOffset = 13;
 constexpr size_t kShortestVolumeName = 14;
 constexpr size_t kParentPathSize = 256;
 
-void fail(const CMPIBroker *broker, CMPIStatus *status, const char *message) {
-  raiseCMPIError(broker, status, CMPI_RC_ERR_FAILED, message);
-}
+using pk::fail;
 
-struct WsiFree {
-  void operator()(void *block) const { wsifree(block); }
-};
 struct LunListFree {
   void operator()(WSIList *list) const { freeLunInfo(list); }
 };
-using WsiText = std::unique_ptr<char, WsiFree>;
+using pk::WsiText;
 using LunList = std::unique_ptr<WSIList, LunListFree>;
 
 // Reads a key of op as a new text: false with the reason in status.

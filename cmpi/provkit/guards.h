@@ -6,7 +6,10 @@
 #include <cmpift.h>
 #include <wbemkelvai/wsiruntime.h>
 
+#include <memory>
+
 #include "platform/platform.h"
+#include "provkit/frame.h"
 
 namespace pk {
 
@@ -93,6 +96,18 @@ inline void adoptStatus(CMPIStatus *target, CMPIStatus result) {
   *target = result;
 }
 
+// Raises rc 1 (CMPI_RC_ERR_FAILED), the code of nearly every failure, with message.
+inline void fail(const CMPIBroker *broker, CMPIStatus *status, const char *message) {
+  raiseCMPIError(broker, status, CMPI_RC_ERR_FAILED, message);
+}
+
+// A block or text from the controller library (wsicalloc, wsistrdup ...),
+// released with wsifree.
+struct WsiFree {
+  void operator()(void *block) const { wsifree(block); }
+};
+using WsiText = std::unique_ptr<char, WsiFree>;
+
 // The caller's CMPI status, or a local one when the caller passed none, so
 // that a function can test and set it on every path; the local one's message
 // is released on scope exit.
@@ -107,6 +122,7 @@ class StatusSlot {
 
   CMPIStatus *get() const { return target_; }
   bool ok() const { return target_->rc == CMPI_RC_OK; }
+  bool failed() const { return !ok(); }
 
  private:
   CMPIStatus own_{CMPI_RC_OK, nullptr};

@@ -38,10 +38,7 @@ std::atomic<CMPI_MUTEX_TYPE> subscriberLock{nullptr};
 std::atomic<bool> subscribersCreated{false};
 WSIList *subscribers = nullptr;  // guarded by subscriberLock
 
-struct TextFree {
-  void operator()(char *text) const { wsifree(text); }
-};
-using Text = std::unique_ptr<char, TextFree>;
+using Text = WsiText;
 
 struct FileClose {
   void operator()(std::FILE *file) const { std::fclose(file); }
@@ -52,29 +49,7 @@ struct AddressesFree {
   void operator()(WSIList *list) const { WSIList_free(list, wsifree); }
 };
 
-// The caller's status, or a local one when the caller passed none; a local
-// message is released on the way out.
-class StatusPlace {
- public:
-  explicit StatusPlace(CMPIStatus *status) : status_(status != nullptr ? status : &local_) {}
-  ~StatusPlace() {
-    if (local_.msg != nullptr) CMRelease(local_.msg);
-  }
-  StatusPlace(const StatusPlace &) = delete;
-  StatusPlace &operator=(const StatusPlace &) = delete;
-  CMPIStatus *get() const { return status_; }
-  bool failed() const { return status_->rc != CMPI_RC_OK; }
-
- private:
-  CMPIStatus local_{CMPI_RC_OK, nullptr};
-  CMPIStatus *status_;
-};
-
 bool failed(const CMPIStatus *status) { return status->rc != CMPI_RC_OK; }
-
-void fail(const CMPIBroker *broker, CMPIStatus *status, const char *message) {
-  raiseCMPIError(broker, status, CMPI_RC_ERR_FAILED, message);
-}
 
 // Raises the controller record's failure and logs it, for the steps whose
 // controller errors are both logged and reported.
@@ -421,7 +396,7 @@ CMPIStatus addFilerToList(const CMPIBroker *broker, Filer *filer) {
 
 void removeFilerFromList(const CMPIBroker *broker, CMPIStatus *status, const Filer *filer) {
   using namespace pk;
-  StatusPlace place(status);
+  StatusSlot place(status);
   if (!initFilerRegistry(broker, place.get())) return;
   {
     BrokerLock lock(broker, theRegistryLock());
@@ -441,7 +416,7 @@ void removeFilerFromList(const CMPIBroker *broker, CMPIStatus *status, const Fil
 
 void modifyFiler(const CMPIBroker *broker, CMPIStatus *status, const Filer *oldFiler,
                  Filer *newFiler) {
-  pk::StatusPlace place(status);
+  pk::StatusSlot place(status);
   removeFilerFromList(broker, place.get(), oldFiler);
   CMPIStatus added = addFilerToList(broker, newFiler);
   if (place.get()->msg != nullptr) CMRelease(place.get()->msg);
@@ -450,7 +425,7 @@ void modifyFiler(const CMPIBroker *broker, CMPIStatus *status, const Filer *oldF
 
 WSIList *getFilerList(const CMPIBroker *broker, CMPIStatus *status) {
   using namespace pk;
-  StatusPlace place(status);
+  StatusSlot place(status);
   clearCMPIError(broker, place.get());
   if (!initFilerRegistry(broker, place.get()) || place.failed()) {
     CMPIString *message = place.get()->msg;
@@ -472,7 +447,7 @@ WSIList *getFilerList(const CMPIBroker *broker, CMPIStatus *status) {
 
 WSIList *getFilers(CMPIStatus *status, const CMPIBroker *broker, const CMPIContext *,
                    const CMPIObjectPath *) {
-  pk::StatusPlace place(status);
+  pk::StatusSlot place(status);
   WSIList *list = getFilerList(broker, place.get());
   if (list == nullptr && !place.failed()) pk::fail(broker, place.get(), "unable to get list!");
   return list;
@@ -480,7 +455,7 @@ WSIList *getFilers(CMPIStatus *status, const CMPIBroker *broker, const CMPIConte
 
 Filer *filerExists(const CMPIBroker *broker, CMPIStatus *status, const char *systemId) {
   using namespace pk;
-  StatusPlace place(status);
+  StatusSlot place(status);
   if (!initFilerRegistry(broker, place.get()) || place.failed()) return nullptr;
   BrokerLock lock(broker, theRegistryLock());
   Filer *found = findRegisteredFiler(systemId);
@@ -489,7 +464,7 @@ Filer *filerExists(const CMPIBroker *broker, CMPIStatus *status, const char *sys
 
 Filer *getFilerByName(CMPIStatus *status, const CMPIBroker *broker, const CMPIContext *,
                       const CMPIObjectPath *, const char *systemId) {
-  pk::StatusPlace place(status);
+  pk::StatusSlot place(status);
   Filer *filer = filerExists(broker, place.get(), systemId);
   if (filer == nullptr && !place.failed())
     raiseCMPIError(broker, place.get(), CMPI_RC_ERR_NOT_FOUND,
@@ -500,7 +475,7 @@ Filer *getFilerByName(CMPIStatus *status, const CMPIBroker *broker, const CMPICo
 Filer *filerExistsFromKeys(const CMPIBroker *broker, CMPIStatus *status, const char *host,
                            int connParam2) {
   using namespace pk;
-  StatusPlace place(status);
+  StatusSlot place(status);
   if (!initFilerRegistry(broker, place.get()) || place.failed()) {
     clearCMPIError(broker, place.get());
     return nullptr;
@@ -518,7 +493,7 @@ Filer *filerExistsFromKeys(const CMPIBroker *broker, CMPIStatus *status, const c
 
 Filer *findFilerByIPAddress(const CMPIBroker *broker, const char *address, CMPIStatus *status) {
   using namespace pk;
-  StatusPlace place(status);
+  StatusSlot place(status);
   if (!initFilerRegistry(broker, place.get()) || place.failed()) return nullptr;
   // The filers are asked under the registry lock, so a slow filer holds up
   // every registry user; the list must not change under the walk.
