@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,8 +24,10 @@ namespace fs = std::filesystem;
 // Lives for the process, like the registry lock its broker makes.
 const CMPIBroker *broker() {
   static cimom::ObjectManager *manager = [] {
-    std::string pattern = (fs::temp_directory_path() / "registry-bench-XXXXXX").string();
-    setenv(WSI_DATA_DIR_ENV, mkdtemp(pattern.data()), 1);
+    static std::string dir = (fs::temp_directory_path() / "registry-bench-XXXXXX").string();
+    setenv(WSI_DATA_DIR_ENV, mkdtemp(dir.data()), 1);
+    // The registry's files go when the run ends.
+    std::atexit([] { fs::remove_all(dir); });
     return cimom::create().release();
   }();
   return manager->broker();
