@@ -1,12 +1,31 @@
-// Small owners that every area uses so that each path out of a function
-// releases what it took: controller status records, CMPI objects and locks.
+// provkit's internal kit: what every area uses, so that no area writes its own.
+//
+//   Status     The caller's CMPI status is wrapped once at the C edge by
+//              `StatusSlot` (the caller's, or a local one when the caller passed
+//              none); internal helpers take a non-null `CMPIStatus *status`
+//              and test it with `failed()`.  `setCode` sets a bare return code
+//              without message or log line; `fail` raises rc 1 with a message;
+//              `adoptStatus` takes over what a broker call returned.  The
+//              controller status record has the same pair: `StatusRecord` (a
+//              local one) and `RecordSlot` (the caller's, or a local one).
+//   C edge     `cEdge` runs an exported function's body and turns an escaping
+//              C++ exception (out of memory, a system error) into the
+//              function's failure result; no exception crosses the C boundary.
+//   Owners     `CmpiObject` (an encapsulated CMPI object), `WsiText` and
+//              `WsiFree` (controller library memory), `BrokerLock` and
+//              `OsLock` (broker and operating-system mutexes).
 #pragma once
 
 #include <cmpidt.h>
 #include <cmpift.h>
 #include <wbemkelvai/wsiruntime.h>
 
+#include <exception>
 #include <memory>
+#include <new>
+#include <system_error>
+#include <type_traits>
+#include <utility>
 
 #include "platform/platform.h"
 #include "provkit/frame.h"
@@ -28,6 +47,22 @@ class StatusRecord {
 
  private:
   KELVAStatus record_ = KELVA_STATUS_INIT;
+};
+
+// The caller's controller status record, or a local one when the caller passed
+// none, so that a function can test and set it on every path.
+class RecordSlot {
+ public:
+  explicit RecordSlot(KELVAStatus *status) : target_(status != nullptr ? status : own_.get()) {}
+  RecordSlot(const RecordSlot &) = delete;
+  RecordSlot &operator=(const RecordSlot &) = delete;
+
+  KELVAStatus *get() const { return target_; }
+  bool failed() const { return checkStatus(target_) != 0; }
+
+ private:
+  StatusRecord own_;
+  KELVAStatus *target_;
 };
 
 // Owns one encapsulated CMPI object (string, path, instance, array ...) and
@@ -96,6 +131,13 @@ inline void adoptStatus(CMPIStatus *target, CMPIStatus result) {
   *target = result;
 }
 
+// True when the (non-null) status holds an error.
+inline bool failed(const CMPIStatus *status) { return status->rc != CMPI_RC_OK; }
+
+// Sets a bare return code without a message and without logging, for reads
+// whose callers test the code and for which a log line would be noise.
+inline void setCode(CMPIStatus *status, CMPIrc rc) { adoptStatus(status, CMPIStatus{rc, nullptr}); }
+
 // Raises rc 1 (CMPI_RC_ERR_FAILED), the code of nearly every failure, with message.
 inline void fail(const CMPIBroker *broker, CMPIStatus *status, const char *message) {
   raiseCMPIError(broker, status, CMPI_RC_ERR_FAILED, message);
@@ -128,5 +170,48 @@ class StatusSlot {
   CMPIStatus own_{CMPI_RC_OK, nullptr};
   CMPIStatus *target_;
 };
+
+// Runs the body of an exported function.  An exception that escapes it (out
+// of memory, a system error from a mutex) becomes `failure`, the function's
+// failure result, after `onError` has run with the reason: no exception
+// crosses the C boundary.
+template <typename Result, typename Body, typename OnError>
+Result cEdge(Result failure, Body &&body, OnError &&onError) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc &) {
+    onError("Insufficient memory");
+  } catch (const std::system_error &error) {
+    onError(error.what());
+  } catch (const std::exception &error) {
+    onError(error.what());
+  } catch (...) {
+    onError("Unexpected internal error");
+  }
+  return failure;
+}
+
+// The same for a function that reports into a CMPI status: the reason is
+// raised there with rc 1.
+template <typename Result, typename Body>
+Result cEdge(const CMPIBroker *broker, CMPIStatus *status, Result failure, Body &&body) noexcept {
+  return cEdge(failure, std::forward<Body>(body), [&](const char *why) noexcept {
+    if (status != nullptr) raiseCMPIError(broker, status, CMPI_RC_ERR_FAILED, why);
+  });
+}
+
+// The same for a function without a result.
+template <typename Body>
+void cEdgeVoid(const CMPIBroker *broker, CMPIStatus *status, Body &&body) noexcept {
+  cEdge(
+      0,
+      [&] {
+        body();
+        return 0;
+      },
+      [&](const char *why) noexcept {
+        if (status != nullptr) raiseCMPIError(broker, status, CMPI_RC_ERR_FAILED, why);
+      });
+}
 
 }  // namespace pk

@@ -49,8 +49,6 @@ struct AddressesFree {
   void operator()(WSIList *list) const { WSIList_free(list, wsifree); }
 };
 
-bool failed(const CMPIStatus *status) { return status->rc != CMPI_RC_OK; }
-
 // Raises the controller record's failure and logs it, for the steps whose
 // controller errors are both logged and reported.
 void failLogged(const CMPIBroker *broker, CMPIStatus *status, const StatusRecord &record) {
