@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "wbemkelvai/wsiruntime.h"
+#include "wbemkelvai/wsitesting.h"
 
 namespace {
 
@@ -225,3 +226,20 @@ TEST(Time, ClockAndWait) {
 }
 
 }  // namespace
+
+// The failing allocator fails exactly the call it is told to, once, and
+// counts every call so a test can walk a function's allocations in turn.
+TEST(FailingAllocator, FailsTheNthCallOnceAndCountsTheRest) {
+  wsiTestFailAllocation(2);
+  char *first = wsistrdup("a");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(wsicalloc(1, 8), nullptr);
+  void *third = wsicalloc(1, 8);
+  EXPECT_NE(third, nullptr);
+  EXPECT_EQ(wsiTestAllocationCount(), 3u);
+  EXPECT_EQ(wsistrdup(nullptr), nullptr);  // no allocation, not counted
+  EXPECT_EQ(wsiTestAllocationCount(), 3u);
+  wsifree(first);
+  wsifree(third);
+  wsiTestFailAllocation(0);
+}

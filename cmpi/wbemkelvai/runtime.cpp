@@ -9,6 +9,7 @@
 #include "diag.h"
 #include "platform/platform.h"
 #include "wbemkelvai/wsiruntime.h"
+#include "wbemkelvai/wsitesting.h"
 
 // A circular doubly linked list around a sentinel.  A position is a node; the
 // sentinel is a position too, which is what lets WSIList_removeIter step back
@@ -76,6 +77,20 @@ bool wildcardMatch(const char *pattern, const char *value) {
   }
   while (*pattern == '*') ++pattern;
   return *pattern == '\0';
+}
+
+// The failing allocator of the tests: the call numbered `failingAllocation`
+// (counted from the last wsiTestFailAllocation) fails, once; 0 is off.
+std::atomic<unsigned long long> failingAllocation{0};
+std::atomic<unsigned long long> allocationCount{0};
+
+bool failThisAllocation() {
+  unsigned long long n = allocationCount.fetch_add(1, std::memory_order_relaxed) + 1;
+  unsigned long long nth = failingAllocation.load(std::memory_order_relaxed);
+  if (nth == 0 || n != nth) return false;
+  // Once: a retry after the failure succeeds, as memory freed elsewhere would.
+  failingAllocation.compare_exchange_strong(nth, 0, std::memory_order_relaxed);
+  return true;
 }
 
 }  // namespace
@@ -194,12 +209,14 @@ void WSIList_free(WSIList *list, WSIListFreeFunc freeElement) {
 }
 
 void *wsicalloc(size_t count, size_t size) {
+  if (failThisAllocation()) return nullptr;
   if (count == 0 || size == 0) return std::calloc(1, 1);
   return std::calloc(count, size);  // calloc refuses count * size overflow
 }
 
 char *wsistrdup(const char *text) {
   if (text == nullptr) return nullptr;
+  if (failThisAllocation()) return nullptr;
   size_t n = std::strlen(text) + 1;
   auto *copy = static_cast<char *>(std::malloc(n));
   if (copy != nullptr) std::memcpy(copy, text, n);
@@ -207,6 +224,15 @@ char *wsistrdup(const char *text) {
 }
 
 void wsifree(void *block) { std::free(block); }
+
+void wsiTestFailAllocation(unsigned long long nth) {
+  allocationCount.store(0, std::memory_order_relaxed);
+  failingAllocation.store(nth, std::memory_order_relaxed);
+}
+
+unsigned long long wsiTestAllocationCount(void) {
+  return allocationCount.load(std::memory_order_relaxed);
+}
 
 size_t strlcpy_safe(char *destination, const char *source, size_t size) {
   size_t n = source == nullptr ? 0 : std::strlen(source);
