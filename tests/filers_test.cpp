@@ -182,8 +182,8 @@ TEST_F(FilersFile, AFileThatCannotBeReadIsAnErrorNotAShortList) {
   fs::create_directories(path);  // filers.dat is a directory: opens, but reads fail
   WSIList *filers = WSIList_new();
   EXPECT_EQ(getFilersFromDiskFile(&status, filers), 0);
-  EXPECT_EQ(std::string(status.message), std::string("Unable to read ") + path +
-                                             ": not a regular file");
+  EXPECT_EQ(std::string(status.message),
+            std::string("Unable to read ") + path + ": not a regular file");
   EXPECT_TRUE(WSIList_isEmpty(filers));
   WSIList_free(filers, nullptr);
   clearKELVAStatus(&status);

@@ -30,7 +30,6 @@ void recordEvent(int32_t code, const Filer *filer) {
   events.emplace_back(code, filer->systemId != nullptr ? filer->systemId : "");
 }
 
-
 std::atomic<int> added{0}, removed{0};
 void countEvent(int32_t code, const Filer *) { (code == 0 ? added : removed)++; }
 
@@ -213,7 +212,6 @@ TEST_P(RegistryTest, FindsFilersByTheirAddresses) {
     freeFiler(f);
   }
 }
-
 
 TEST_P(RegistryTest, ManyThreadsKeepListAndFileInStep) {
   added = 0;
@@ -422,45 +420,51 @@ TEST_P(RegistryTest, EveryFailingStepLeavesAWholeListOnDisk) {
   const std::string t = tmp().string(), d = dat().string();
   struct Case {
     StepFault fault;
-    std::string addMessage;      // "OK" or the add's message
-    std::string removeMessage;   // of removing A
+    std::string addMessage;     // "OK" or the add's message
+    std::string removeMessage;  // of removing A
   };
   const std::vector<Case> cases = {
       {{FileOp::Lock, 1, EACCES, "", true},
-       "Unable to lock the data directory with " + (dir / "datadir.lock").string() +
-           ", errno: 13",
-       "Unable to lock the data directory with " + (dir / "datadir.lock").string() +
-           ", errno: 13"},
+       "Unable to lock the data directory with " + (dir / "datadir.lock").string() + ", errno: 13",
+       "Unable to lock the data directory with " + (dir / "datadir.lock").string() + ", errno: 13"},
       {{FileOp::Read, 1, EIO, "", true}, "Unable to read " + d + ", errno: 5", "OK"},
-      {{FileOp::Create, 1, EACCES, "", true}, "Unable to open " + t + ", errno: 13",
+      {{FileOp::Create, 1, EACCES, "", true},
+       "Unable to open " + t + ", errno: 13",
        "Unable to open " + t + ", errno: 13"},
-      {{FileOp::Write, 1, ENOSPC, "", true}, "Unable to write " + t + ", errno: 28",
+      {{FileOp::Write, 1, ENOSPC, "", true},
+       "Unable to write " + t + ", errno: 28",
        "Unable to write " + t + ", errno: 28"},
-      {{FileOp::Sync, 1, EIO, "", true}, "Unable to write " + t + ", errno: 5",
+      {{FileOp::Sync, 1, EIO, "", true},
+       "Unable to write " + t + ", errno: 5",
        "Unable to write " + t + ", errno: 5"},
-      {{FileOp::MarkComplete, 1, EPERM, "", true}, "Unable to write " + t + ", errno: 1",
+      {{FileOp::MarkComplete, 1, EPERM, "", true},
+       "Unable to write " + t + ", errno: 1",
        "Unable to write " + t + ", errno: 1"},
-      {{FileOp::Sync, 2, EIO, "", true}, "Unable to write " + t + ", errno: 5",
+      {{FileOp::Sync, 2, EIO, "", true},
+       "Unable to write " + t + ", errno: 5",
        "Unable to write " + t + ", errno: 5"},
-      {{FileOp::Close, 1, EIO, "filers.dat.tmp", true}, "Unable to write " + t + ", errno: 5",
+      {{FileOp::Close, 1, EIO, "filers.dat.tmp", true},
+       "Unable to write " + t + ", errno: 5",
        "Unable to write " + t + ", errno: 5"},
       // filers.dat cannot become the back file: an add carries on, a rewrite
       // reports it; the new list is in place either way.
-      {{FileOp::Rename, 1, EACCES, "filers.dat", false}, "OK",
+      {{FileOp::Rename, 1, EACCES, "filers.dat", false},
+       "OK",
        "Failed to rename filers.dat to filers.dat.back"},
       // The last rename fails after filers.dat became the back file.
       {{FileOp::Rename, 1, EACCES, "filers.dat.tmp", false},
        "Failed to rename filers.dat.tmp to filers.dat",
        "Failed to rename filers.dat.tmp to filers.dat"},
       // Both renames fail: filers.dat stays, nothing removes it.
-      {{FileOp::Rename, 1, EACCES, "", true}, "Failed to rename filers.dat.tmp to filers.dat",
+      {{FileOp::Rename, 1, EACCES, "", true},
+       "Failed to rename filers.dat.tmp to filers.dat",
        "Failed to rename filers.dat.tmp to filers.dat"},
       {{FileOp::SyncDir, 1, EIO, "", true}, "OK", "OK"},
   };
   const auto abLines = lines(dat());
   for (const Case &c : cases) {
-    SCOPED_TRACE(std::string(pk::testing::opName(c.fault.op)) + " #" +
-                 std::to_string(c.fault.nth) + " " + c.fault.pathPart);
+    SCOPED_TRACE(std::string(pk::testing::opName(c.fault.op)) + " #" + std::to_string(c.fault.nth) +
+                 " " + c.fault.pathPart);
     for (bool isAdd : {true, false}) {
       // Start each round from A and B on disk and in memory, nothing else.
       for (const fs::path &p : {dat(), tmp(), back()}) fs::remove(p);

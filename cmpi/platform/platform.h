@@ -205,7 +205,7 @@ std::string getEnv(const char *name);
 // WINAPI __stdcall; 1 is DLL_PROCESS_ATTACH, 0 DLL_PROCESS_DETACH) so that no
 // user of this header pulls in <windows.h>.
 #if defined(_WIN32)
-#define PK_LIBRARY_HOOKS(onLoad, onUnload)                                  \
+#define PK_LIBRARY_HOOKS(onLoad, onUnload)                                 \
   extern "C" int __stdcall DllMain(void *, unsigned long reason, void *) { \
     if (reason == 1ul) return (onLoad)() ? 1 : 0;                          \
     if (reason == 0ul) (onUnload)();                                       \

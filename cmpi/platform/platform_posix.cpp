@@ -137,8 +137,8 @@ std::string userDataRoot() {
   std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
   passwd entry{};
   passwd *found = nullptr;
-  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
-      found == nullptr || found->pw_dir == nullptr || found->pw_dir[0] != '/')
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
+      found->pw_dir == nullptr || found->pw_dir[0] != '/')
     return "";
   return found->pw_dir;
 }
@@ -155,7 +155,6 @@ bool makeDirectories(const char *path) {
   }
   return isDirectory(path);
 }
-
 
 // ---- The library's own files ------------------------------------------------
 
@@ -245,8 +244,10 @@ class PosixFileSystem final : public FileSystem {
       if (n < 0) error = errno;
       if (n <= 0) break;
       // A file that grows while it is read (or reports no size) is still bounded.
-      if (content->size() + static_cast<size_t>(n) > maxBytes) error = kFileTooLarge;
-      else content->append(buffer, static_cast<size_t>(n));
+      if (content->size() + static_cast<size_t>(n) > maxBytes)
+        error = kFileTooLarge;
+      else
+        content->append(buffer, static_cast<size_t>(n));
     }
     ::close(fd);
     if (error != 0) content->clear();

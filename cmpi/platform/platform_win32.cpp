@@ -135,7 +135,6 @@ bool makeDirectories(const char *path) {
   return isDirectory(path);
 }
 
-
 // ---- The library's own files ------------------------------------------------
 
 struct FileHandle {
@@ -171,8 +170,8 @@ int errnoOf(DWORD code) {
 int lastError() { return errnoOf(GetLastError()); }
 
 bool isPlainFile(DWORD attributes) {
-  return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
-                        FILE_ATTRIBUTE_DEVICE)) == 0;
+  return (attributes &
+          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
 FileHandle *adopt(HANDLE h, const char *path) {
@@ -257,8 +256,10 @@ class Win32FileSystem final : public FileSystem {
       DWORD n = 0;
       if (!ReadFile(h, buffer, sizeof buffer, &n, nullptr)) error = lastError();
       if (error != 0 || n == 0) break;
-      if (content->size() + n > maxBytes) error = kFileTooLarge;
-      else content->append(buffer, n);
+      if (content->size() + n > maxBytes)
+        error = kFileTooLarge;
+      else
+        content->append(buffer, n);
     }
     CloseHandle(h);
     if (error != 0) content->clear();

@@ -19,11 +19,22 @@ PK_TEST_HOOK platform::FileSystem *useProvkitFileSystem(platform::FileSystem *fs
 PK_TEST_HOOK platform::FileSystem *useControllerFileSystem(platform::FileSystem *fs);
 
 // The steps of the seam's file system that can be made to fail.
-enum class FileOp { Create, Write, Sync, MarkComplete, Close, Rename, Remove, SyncDir, Inspect,
-                    Read, Lock };
+enum class FileOp {
+  Create,
+  Write,
+  Sync,
+  MarkComplete,
+  Close,
+  Rename,
+  Remove,
+  SyncDir,
+  Inspect,
+  Read,
+  Lock
+};
 
 inline const char *opName(FileOp op) {
-  static const char *const names[] = {"create", "write", "sync",   "mark",  "close", "rename",
+  static const char *const names[] = {"create", "write",   "sync",    "mark", "close", "rename",
                                       "remove", "syncdir", "inspect", "read", "lock"};
   return names[static_cast<int>(op)];
 }
@@ -123,7 +134,8 @@ class FaultFileSystem final : public platform::FileSystem {
     calls_.push_back(std::string(opName(op)) + " " + baseName(path) +
                      (to.empty() ? "" : " " + baseName(to)));
     for (auto &fault : faults_) {
-      if (fault.op != op || (!fault.pathPart.empty() && path.find(fault.pathPart) == std::string::npos))
+      if (fault.op != op ||
+          (!fault.pathPart.empty() && path.find(fault.pathPart) == std::string::npos))
         continue;
       if (fault.nth > 1) {
         --fault.nth;

@@ -194,8 +194,8 @@ bool replaceFilersFile(const CMPIBroker *broker, CMPIStatus *status, const char 
   // A rename is durable only once its directory is; the update is done
   // either way, so this is only logged.
   if (outcome.directoryError != 0) {
-    std::string text = withErrno("Unable to sync the directory of " + std::string(dat),
-                                 outcome.directoryError);
+    std::string text =
+        withErrno("Unable to sync the directory of " + std::string(dat), outcome.directoryError);
     CMLogMessage(broker, CMPI_SEV_WARNING, kLogId, text.c_str(), nullptr);
   }
   return true;
@@ -230,9 +230,10 @@ void loadFilersFromDisk(const CMPIBroker *broker, CMPIStatus *status) {
     Text tmp(buildFilerTmpPath(record.get()));
     platform::FileLock lock;
     // Without the paths or the lock the load below reports what is wrong.
-    if (dat != nullptr && tmp != nullptr && !record.failed() && lock.acquire(
-        platform::joinPath(platform::parentDirectory(dat.get()), platform::kDirectoryLockName)
-            .c_str()) == 0)
+    if (dat != nullptr && tmp != nullptr && !record.failed() &&
+        lock.acquire(
+            platform::joinPath(platform::parentDirectory(dat.get()), platform::kDirectoryLockName)
+                .c_str()) == 0)
       recoverInterruptedUpdate(broker, dat.get(), tmp.get());
   }
   StatusRecord record;
@@ -597,7 +598,8 @@ PK_TEST_HOOK void resetFilerRegistry(const CMPIBroker *broker) {
   std::lock_guard<std::mutex> guard(creationLock);
   if (filers != nullptr) {
     while (!WSIList_isEmpty(filers)) {
-      auto *filer = static_cast<Filer *>(WSIList_remove(filers, WSIList_getFirstElement(filers, nullptr, nullptr)));
+      auto *filer = static_cast<Filer *>(
+          WSIList_remove(filers, WSIList_getFirstElement(filers, nullptr, nullptr)));
       StatusRecord record;
       FilerCache_deleteEntry(filer, record.get());
       clearKELVAStatus(record.get());
