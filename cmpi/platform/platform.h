@@ -10,6 +10,16 @@
 #include <string>
 #include <string_view>
 
+// A C++ entry point that tests reach from outside the library: never named in
+// a public header and no part of the C interface that the export check
+// compares.  On Windows it stays inside the DLL, whose export table is exactly
+// the C interface.
+#if defined(_WIN32)
+#define PK_TEST_HOOK
+#else
+#define PK_TEST_HOOK __attribute__((visibility("default")))
+#endif
+
 namespace pk::platform {
 
 // ---- Unnamed process mutexes (CreateMutex / pthread_mutex) -------------
@@ -130,6 +140,18 @@ FileSystem &fileSystem();
 // offers its own entry point to this (testhooks.h).
 FileSystem *exchangeFileSystem(FileSystem *replacement);
 
+}  // namespace pk::platform
+
+namespace pk::testing {
+// Each library holds its own copy of the seam: these put `fs` into provkit's
+// and into the controller library's (null: the system's again) and return the
+// one that was in use.  Tests only (testhooks.h).
+PK_TEST_HOOK platform::FileSystem *useProvkitFileSystem(platform::FileSystem *fs);
+PK_TEST_HOOK platform::FileSystem *useControllerFileSystem(platform::FileSystem *fs);
+}  // namespace pk::testing
+
+namespace pk::platform {
+
 // The directory part of a path ("." when it has none).
 std::string parentDirectory(const std::string &path);
 
@@ -211,13 +233,8 @@ std::string getEnv(const char *name);
     if (reason == 0ul) (onUnload)();                                       \
     return 1;                                                              \
   }
-// Test hooks stay inside the DLL: its export table is exactly the C interface.
-#define PK_TEST_HOOK
 #else
 #define PK_LIBRARY_HOOKS(onLoad, onUnload)                                           \
   __attribute__((constructor)) static void pkLibraryLoadHook() { (void)(onLoad)(); } \
   __attribute__((destructor)) static void pkLibraryUnloadHook() { (onUnload)(); }
-// A C++ entry point that tests reach from outside the library (never named in
-// a public header, and no part of the C interface the export check compares).
-#define PK_TEST_HOOK __attribute__((visibility("default")))
 #endif

@@ -12,12 +12,6 @@
 
 namespace pk::testing {
 
-// Each library holds its own copy of the seam: these put `fs` into provkit's
-// and into the controller library's (null: the system's again) and return the
-// one that was in use.
-PK_TEST_HOOK platform::FileSystem *useProvkitFileSystem(platform::FileSystem *fs);
-PK_TEST_HOOK platform::FileSystem *useControllerFileSystem(platform::FileSystem *fs);
-
 // The steps of the seam's file system that can be made to fail.
 enum class FileOp {
   Create,
@@ -131,8 +125,10 @@ class FaultFileSystem final : public platform::FileSystem {
   // Records the call and returns the injected error, or 0.
   int enter(FileOp op, const std::string &path, const std::string &to = "") {
     std::lock_guard<std::mutex> guard(lock_);
-    calls_.push_back(std::string(opName(op)) + " " + baseName(path) +
-                     (to.empty() ? "" : " " + baseName(to)));
+    std::string call = opName(op);
+    call.append(" ").append(baseName(path));
+    if (!to.empty()) call.append(" ").append(baseName(to));
+    calls_.push_back(std::move(call));
     for (auto &fault : faults_) {
       if (fault.op != op ||
           (!fault.pathPart.empty() && path.find(fault.pathPart) == std::string::npos))

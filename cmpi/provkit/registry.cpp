@@ -26,7 +26,6 @@
 #include <string>
 
 #include "guards.h"
-#include "platform/testhooks.h"
 #include "provkit/frame.h"
 #include "wbemkelvai/filerline.h"
 

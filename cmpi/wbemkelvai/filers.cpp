@@ -14,7 +14,6 @@
 #include "diag.h"
 #include "filerline.h"
 #include "platform/platform.h"
-#include "platform/testhooks.h"
 #include "wbemkelvai/wsifiler.h"
 
 namespace {
