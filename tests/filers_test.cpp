@@ -232,7 +232,8 @@ TEST_F(FilersFile, OnlyBoundedRegularFilesAreReadAndNoLinkIsFollowed) {
 }
 
 TEST_F(FilersFile, WithoutHomeTheDataDirectoryIsTheAccountsOwn) {
-  std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+  const char *homeSet = std::getenv("HOME");
+  std::string home = homeSet != nullptr ? homeSet : "";
   unsetenv(WSI_DATA_DIR_ENV);
   unsetenv("HOME");
   const passwd *account = getpwuid(getuid());

@@ -219,6 +219,7 @@ TEST_P(RegistryTest, ManyThreadsKeepListAndFileInStep) {
   subscribeToFilerChange(broker, nullptr, countEvent);
   constexpr int kThreads = 4, kRounds = 25;
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([this, t] {
       for (int i = 0; i < kRounds; ++i) {
@@ -396,13 +397,14 @@ TEST_P(RegistryTest, AnUpdateWritesSyncsAndRenamesInCrashSafeOrder) {
   FaultFileSystem faults;
   pk::testing::FileSystemInUse inUse(faults);
   ASSERT_EQ(add(newFiler("B")), CMPI_RC_OK);
-  EXPECT_EQ(faults.calls(),
-            (std::vector<std::string>{
-                "lock datadir.lock", "read filers.dat", "remove filers.dat.tmp",
-                "create filers.dat.tmp", "write filers.dat.tmp", "sync filers.dat.tmp",
-                "mark filers.dat.tmp", "sync filers.dat.tmp", "close filers.dat.tmp",
-                "rename filers.dat filers.dat.back", "rename filers.dat.tmp filers.dat",
-                "syncdir " + dir.filename().string(), "close datadir.lock"}));
+  EXPECT_EQ(
+      faults.calls(),
+      (std::vector<std::string>{
+          "lock datadir.lock", "inspect filers.dat", "read filers.dat", "remove filers.dat.tmp",
+          "create filers.dat.tmp", "write filers.dat.tmp", "sync filers.dat.tmp",
+          "mark filers.dat.tmp", "sync filers.dat.tmp", "close filers.dat.tmp",
+          "rename filers.dat filers.dat.back", "rename filers.dat.tmp filers.dat",
+          "syncdir " + dir.filename().string(), "close datadir.lock"}));
 }
 
 struct StepFault {
@@ -522,6 +524,22 @@ TEST_P(RegistryTest, FirstLoadRecoversOnlyWhatAnInterruptedUpdateProves) {
   for (const auto &log : om->logs())
     logged |= log.text == "filers.dat restored from filers.dat.tmp after an interrupted update";
   EXPECT_TRUE(logged);
+
+  // The next update of a running process builds on that list too, instead of
+  // taking the temporary file for a stale one.
+  {
+    FaultFileSystem faults;
+    pk::testing::FileSystemInUse inUse(faults);
+    faults.fail({FileOp::Rename, 1, EIO, "filers.dat.tmp"});
+    EXPECT_EQ(addMessage(newFiler("C")), "Failed to rename filers.dat.tmp to filers.dat");
+  }
+  ASSERT_EQ(add(newFiler("D")), CMPI_RC_OK);
+  std::vector<Filer *> read = readBack();
+  ASSERT_EQ(read.size(), 4u);
+  EXPECT_STREQ(read[2]->systemId, "C");
+  EXPECT_STREQ(read[3]->systemId, "D");
+  EXPECT_EQ(lines(back()).size(), 3u);
+  freeAll(read);
 
   // An administrator who removed filers.dat starts over: the back file is not
   // brought back.

@@ -202,8 +202,10 @@ bool replaceFilersFile(const CMPIBroker *broker, CMPIStatus *status, const char 
 
 // When filers.dat is missing and filers.dat.tmp is complete, an update was cut
 // off between its two renames (or its last rename failed): the temporary file
-// is the newest whole list, and it takes its place.  Nothing else is
-// restored: a filers.dat removed by hand means an empty registry.
+// is the newest whole list, and it takes its place, at the first load and
+// before every update (which would otherwise remove it as stale).  Nothing
+// else is restored: a filers.dat removed by hand means an empty registry.
+// The caller holds the data directory's lock.
 void recoverInterruptedUpdate(const CMPIBroker *broker, const char *dat, const char *tmp) {
   platform::FileSystem &fs = platform::fileSystem();
   platform::FileKind kind = platform::FileKind::Missing;
@@ -252,6 +254,7 @@ void rewriteFilersFile(const CMPIBroker *broker, CMPIStatus *status) {
   BrokerLock lock(broker, registryLock.load(std::memory_order_acquire));
   platform::FileLock dirLock;
   if (!lockDataDirectory(broker, status, dirLock, dat.get())) return;
+  recoverInterruptedUpdate(broker, dat.get(), tmp.get());
   Wiped content;
   for (WSIListPos *at = WSIList_getFirst(filers); at != nullptr && !failed(status);
        at = WSIList_getNext(at)) {
@@ -368,6 +371,8 @@ bool appendToFileAndList(const CMPIBroker *broker, CMPIStatus *status, Filer *fi
   BrokerLock lock(broker, theRegistryLock());
   platform::FileLock dirLock;
   if (!lockDataDirectory(broker, status, dirLock, dat.get())) return false;
+  // A list left in filers.dat.tmp by a cut-off update is the one to build on.
+  recoverInterruptedUpdate(broker, dat.get(), tmp.get());
   // The file as it is now, which another process may have changed since the
   // load: its lines stay as they are, whether this process could read them or not.
   Wiped content;
