@@ -67,6 +67,8 @@ bool fileExists(const char *path);
 bool isDirectory(const char *path);
 // Creates the directory and its parents; true when it exists afterwards.
 bool makeDirectories(const char *path);
+// The plain file calls below are not for the data directory's files, which
+// go through fileSystem() and replaceFile() (where a test can fail any step).
 // 0 or the C library's errno.
 int removeFile(const char *path);
 // Atomically replaces `to` on POSIX; on Windows replaces it when it exists.

@@ -85,12 +85,15 @@ Text buildPath(char *(*build)(KELVAStatus *), const CMPIBroker *broker, CMPIStat
   return path;
 }
 
+std::string lockPathOf(const char *dat) {
+  return platform::joinPath(platform::parentDirectory(dat), platform::kDirectoryLockName);
+}
+
 // Every update of the data directory's files, by any process, holds its lock
 // file; false with the status set when it cannot be taken.
 bool lockDataDirectory(const CMPIBroker *broker, CMPIStatus *status, platform::FileLock &lock,
                        const char *dat) {
-  std::string path =
-      platform::joinPath(platform::parentDirectory(dat), platform::kDirectoryLockName);
+  std::string path = lockPathOf(dat);
   if (int error = lock.acquire(path.c_str()); error != 0) {
     failLogged(broker, status, withErrno("Unable to lock the data directory with " + path, error));
     return false;
@@ -232,11 +235,11 @@ void loadFilersFromDisk(const CMPIBroker *broker, CMPIStatus *status) {
     platform::FileLock lock;
     // Without the paths or the lock the load below reports what is wrong.
     if (dat != nullptr && tmp != nullptr && !record.failed() &&
-        lock.acquire(
-            platform::joinPath(platform::parentDirectory(dat.get()), platform::kDirectoryLockName)
-                .c_str()) == 0)
+        lock.acquire(lockPathOf(dat.get()).c_str()) == 0)
       recoverInterruptedUpdate(broker, dat.get(), tmp.get());
   }
+  // Read without the directory lock: the reader takes it itself to keep lines
+  // it cannot read, and a rename never shows it half a file.
   StatusRecord record;
   getFilersFromDiskFile(record.get(), filers);
   if (record.failed()) failLogged(broker, status, record);

@@ -118,10 +118,17 @@ int writeNewFile(const char *path, const std::string &content) {
 
 // Keeps what was read from filers.dat beside it when some of its lines could
 // not be read, so that the rewrite that drops them loses nothing.
+// Takes the data directory's lock, so the caller must not hold it.
 void keepRejected(const char *path, const std::string &content, size_t skipped) {
   std::string rejected = std::string(path) + ".rejected";
-  platform::WriteOutcome outcome =
-      platform::replaceFile({rejected, rejected + ".tmp", std::string()}, content);
+  platform::FileLock lock;
+  platform::WriteOutcome outcome;
+  outcome.error = lock.acquire(
+      platform::joinPath(platform::parentDirectory(path), platform::kDirectoryLockName).c_str());
+  if (outcome.error == 0)
+    outcome = platform::replaceFile({rejected, rejected + ".tmp", std::string()}, content);
+  else
+    outcome.failedStep = platform::WriteStep::Create;
   if (outcome.ok()) {
     WSI_LOG(std::string(path) + ": " + std::to_string(skipped) +
             " malformed line(s) skipped; the file as read is kept in " + rejected);
