@@ -425,50 +425,55 @@ CMPIStatus addFilerToList(const CMPIBroker *broker, Filer *filer) {
   using namespace pk;
   CMPIStatus result{CMPI_RC_OK, nullptr};
   CMPIStatus *status = &result;
-  if (!initFilerRegistry(broker, status) || failed(status)) return result;
-  Text line(formatFilerRecord(broker, status, filer));
-  if (line == nullptr) return result;
-  basicEncode(line.get());
+  // An exception can only escape before the record is listed: the caller keeps it.
+  cEdgeVoid(broker, status, [&] {
+    if (!initFilerRegistry(broker, status) || failed(status)) return;
+    Text line(formatFilerRecord(broker, status, filer));
+    if (line == nullptr) return;
+    basicEncode(line.get());
 
-  bool listed = false;
-  if (!appendToFileAndList(broker, status, filer, line.get(), listed)) return result;
-  notifyFilerChange(broker, FILER_CHANGE_ADDED, filer);
+    bool listed = false;
+    if (!appendToFileAndList(broker, status, filer, line.get(), listed)) return;
+    notifyFilerChange(broker, FILER_CHANGE_ADDED, filer);
 
-  {
-    StatusRecord record;
-    if (FilerCache_addEntry(filer, 1, record.get()) == 0 || record.failed()) {
-      clearKELVAStatus(record.get());
-      FilerCache_addEntry(filer, 0, record.get());
+    {
+      StatusRecord record;
+      if (FilerCache_addEntry(filer, 1, record.get()) == 0 || record.failed()) {
+        clearKELVAStatus(record.get());
+        FilerCache_addEntry(filer, 0, record.get());
+      }
     }
-  }
-  {
-    StatusRecord record;
-    if (addCloningMutexNode(filer, record.get()) == 0 || record.failed())
-      fail(broker, status, "Unable to add a Cloning Mutex Node.");
-  }
-  // A record that could not join the list is nobody's once the add is done.
-  if (!listed) freeFiler(filer);
+    {
+      StatusRecord record;
+      if (addCloningMutexNode(filer, record.get()) == 0 || record.failed())
+        fail(broker, status, "Unable to add a Cloning Mutex Node.");
+    }
+    // A record that could not join the list is nobody's once the add is done.
+    if (!listed) freeFiler(filer);
+  });
   return result;
 }
 
 void removeFilerFromList(const CMPIBroker *broker, CMPIStatus *status, const Filer *filer) {
   using namespace pk;
   StatusSlot place(status);
-  if (!initFilerRegistry(broker, place.get())) return;
-  {
-    BrokerLock lock(broker, theRegistryLock());
-    Filer *found = findRegisteredFiler(filer != nullptr ? filer->systemId : nullptr);
-    if (found != nullptr) {
-      WSIList_remove(filers, found);
-      StatusRecord record;
-      FilerCache_deleteEntry(found, record.get());
-      clearKELVAStatus(record.get());
-      deleteCloningMutexNode(found, record.get());
-      freeFiler(found);
+  cEdgeVoid(broker, place.get(), [&] {
+    if (!initFilerRegistry(broker, place.get())) return;
+    {
+      BrokerLock lock(broker, theRegistryLock());
+      Filer *found = findRegisteredFiler(filer != nullptr ? filer->systemId : nullptr);
+      if (found != nullptr) {
+        WSIList_remove(filers, found);
+        StatusRecord record;
+        FilerCache_deleteEntry(found, record.get());
+        clearKELVAStatus(record.get());
+        deleteCloningMutexNode(found, record.get());
+        freeFiler(found);
+      }
     }
-  }
-  rewriteFilersFile(broker, place.get());
-  if (!place.failed()) notifyFilerChange(broker, FILER_CHANGE_REMOVED, filer);
+    rewriteFilersFile(broker, place.get());
+    if (!place.failed()) notifyFilerChange(broker, FILER_CHANGE_REMOVED, filer);
+  });
 }
 
 void modifyFiler(const CMPIBroker *broker, CMPIStatus *status, const Filer *oldFiler,
@@ -483,23 +488,26 @@ void modifyFiler(const CMPIBroker *broker, CMPIStatus *status, const Filer *oldF
 WSIList *getFilerList(const CMPIBroker *broker, CMPIStatus *status) {
   using namespace pk;
   StatusSlot place(status);
-  clearCMPIError(broker, place.get());
-  if (!initFilerRegistry(broker, place.get()) || place.failed()) {
-    CMPIString *message = place.get()->msg;
-    logErrorStatus(broker, kLogId, message != nullptr ? CMGetCharsPtr(message, nullptr) : nullptr);
-    return nullptr;
-  }
-  WSIList *copy = nullptr;
-  {
-    BrokerLock lock(broker, theRegistryLock());
-    copy = WSIList_copy(filers, copyFiler, freeFiler);
-  }
-  if (copy == nullptr) {
-    fail(broker, place.get(), "Insufficient memory");
-    return nullptr;
-  }
-  CMLogMessage(broker, CMPI_SEV_WARNING, kLogId, "Got List of Filers.", nullptr);
-  return copy;
+  return cEdge(broker, place.get(), static_cast<WSIList *>(nullptr), [&]() -> WSIList * {
+    clearCMPIError(broker, place.get());
+    if (!initFilerRegistry(broker, place.get()) || place.failed()) {
+      CMPIString *message = place.get()->msg;
+      logErrorStatus(broker, kLogId,
+                     message != nullptr ? CMGetCharsPtr(message, nullptr) : nullptr);
+      return nullptr;
+    }
+    WSIList *copy = nullptr;
+    {
+      BrokerLock lock(broker, theRegistryLock());
+      copy = WSIList_copy(filers, copyFiler, freeFiler);
+    }
+    if (copy == nullptr) {
+      fail(broker, place.get(), "Insufficient memory");
+      return nullptr;
+    }
+    CMLogMessage(broker, CMPI_SEV_WARNING, kLogId, "Got List of Filers.", nullptr);
+    return copy;
+  });
 }
 
 WSIList *getFilers(CMPIStatus *status, const CMPIBroker *broker, const CMPIContext *,
@@ -513,10 +521,12 @@ WSIList *getFilers(CMPIStatus *status, const CMPIBroker *broker, const CMPIConte
 Filer *filerExists(const CMPIBroker *broker, CMPIStatus *status, const char *systemId) {
   using namespace pk;
   StatusSlot place(status);
-  if (!initFilerRegistry(broker, place.get()) || place.failed()) return nullptr;
-  BrokerLock lock(broker, theRegistryLock());
-  Filer *found = findRegisteredFiler(systemId);
-  return found != nullptr ? copyForCaller(broker, place.get(), found) : nullptr;
+  return cEdge(broker, place.get(), static_cast<Filer *>(nullptr), [&]() -> Filer * {
+    if (!initFilerRegistry(broker, place.get()) || place.failed()) return nullptr;
+    BrokerLock lock(broker, theRegistryLock());
+    Filer *found = findRegisteredFiler(systemId);
+    return found != nullptr ? copyForCaller(broker, place.get(), found) : nullptr;
+  });
 }
 
 Filer *getFilerByName(CMPIStatus *status, const CMPIBroker *broker, const CMPIContext *,
@@ -533,56 +543,65 @@ Filer *filerExistsFromKeys(const CMPIBroker *broker, CMPIStatus *status, const c
                            int connParam2) {
   using namespace pk;
   StatusSlot place(status);
-  if (!initFilerRegistry(broker, place.get()) || place.failed()) {
-    clearCMPIError(broker, place.get());
+  return cEdge(broker, place.get(), static_cast<Filer *>(nullptr), [&]() -> Filer * {
+    if (!initFilerRegistry(broker, place.get()) || place.failed()) {
+      clearCMPIError(broker, place.get());
+      return nullptr;
+    }
+    BrokerLock lock(broker, theRegistryLock());
+    for (WSIListPos *at = WSIList_getFirst(filers); at != nullptr; at = WSIList_getNext(at)) {
+      auto *filer = static_cast<Filer *>(WSIList_getElement(at));
+      if (strCompare(filer->host, host) != 0 || filer->connParam2 != connParam2) continue;
+      Filer *copy = copyForCaller(broker, place.get(), filer);
+      if (copy != nullptr) clearCMPIError(broker, place.get());
+      return copy;
+    }
     return nullptr;
-  }
-  BrokerLock lock(broker, theRegistryLock());
-  for (WSIListPos *at = WSIList_getFirst(filers); at != nullptr; at = WSIList_getNext(at)) {
-    auto *filer = static_cast<Filer *>(WSIList_getElement(at));
-    if (strCompare(filer->host, host) != 0 || filer->connParam2 != connParam2) continue;
-    Filer *copy = copyForCaller(broker, place.get(), filer);
-    if (copy != nullptr) clearCMPIError(broker, place.get());
-    return copy;
-  }
-  return nullptr;
+  });
 }
 
 Filer *findFilerByIPAddress(const CMPIBroker *broker, const char *address, CMPIStatus *status) {
   using namespace pk;
   StatusSlot place(status);
-  if (!initFilerRegistry(broker, place.get()) || place.failed()) return nullptr;
-  // The filers are asked under the registry lock, so a slow filer holds up
-  // every registry user; the list must not change under the walk.
-  BrokerLock lock(broker, theRegistryLock());
-  for (WSIListPos *at = WSIList_getFirst(filers); at != nullptr; at = WSIList_getNext(at)) {
-    auto *filer = static_cast<Filer *>(WSIList_getElement(at));
-    StatusRecord record;
-    std::unique_ptr<WSIList, AddressesFree> addresses(getAllIPV4IPs(filer, record.get()));
-    if (addresses == nullptr || record.failed()) {
-      raiseCMPIErrorKELVA(broker, place.get(), record.get());
-      return nullptr;
+  return cEdge(broker, place.get(), static_cast<Filer *>(nullptr), [&]() -> Filer * {
+    if (!initFilerRegistry(broker, place.get()) || place.failed()) return nullptr;
+    // The filers are asked under the registry lock, so a slow filer holds up
+    // every registry user; the list must not change under the walk.
+    BrokerLock lock(broker, theRegistryLock());
+    for (WSIListPos *at = WSIList_getFirst(filers); at != nullptr; at = WSIList_getNext(at)) {
+      auto *filer = static_cast<Filer *>(WSIList_getElement(at));
+      StatusRecord record;
+      std::unique_ptr<WSIList, AddressesFree> addresses(getAllIPV4IPs(filer, record.get()));
+      if (addresses == nullptr || record.failed()) {
+        raiseCMPIErrorKELVA(broker, place.get(), record.get());
+        return nullptr;
+      }
+      for (WSIListPos *a = WSIList_getFirst(addresses.get()); a != nullptr;
+           a = WSIList_getNext(a)) {
+        if (strCompare(address, static_cast<const char *>(WSIList_getElement(a))) == 0)
+          return copyForCaller(broker, place.get(), filer);
+      }
     }
-    for (WSIListPos *a = WSIList_getFirst(addresses.get()); a != nullptr; a = WSIList_getNext(a)) {
-      if (strCompare(address, static_cast<const char *>(WSIList_getElement(a))) == 0)
-        return copyForCaller(broker, place.get(), filer);
-    }
-  }
-  return nullptr;
+    return nullptr;
+  });
 }
 
 void subscribeToFilerChange(const CMPIBroker *broker, void *, FilerChangeCallback callback) {
   using namespace pk;
-  if (broker == nullptr || !ensureSubscribers(broker)) return;
-  BrokerLock lock(broker, subscriberLock.load(std::memory_order_acquire));
-  WSIList_append(subscribers, reinterpret_cast<void *>(callback));
+  cEdgeVoid(broker, nullptr, [&] {
+    if (broker == nullptr || !ensureSubscribers(broker)) return;
+    BrokerLock lock(broker, subscriberLock.load(std::memory_order_acquire));
+    WSIList_append(subscribers, reinterpret_cast<void *>(callback));
+  });
 }
 
 void unsubscribeToFilerChange(const CMPIBroker *broker, void *, FilerChangeCallback callback) {
   using namespace pk;
-  if (broker == nullptr || !ensureSubscribers(broker)) return;
-  BrokerLock lock(broker, subscriberLock.load(std::memory_order_acquire));
-  WSIList_remove(subscribers, reinterpret_cast<void *>(callback));
+  cEdgeVoid(broker, nullptr, [&] {
+    if (broker == nullptr || !ensureSubscribers(broker)) return;
+    BrokerLock lock(broker, subscriberLock.load(std::memory_order_acquire));
+    WSIList_remove(subscribers, reinterpret_cast<void *>(callback));
+  });
 }
 
 void returnOrFreeFiler(Filer *filer, Filer **place, const CMPIStatus *status) {
