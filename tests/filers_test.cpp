@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/testhooks.h"
 #include "wbemkelvai/filerline.h"
 #include "wbemkelvai/wsifiler.h"
 
@@ -247,6 +248,50 @@ TEST_F(FilersFile, WithoutHomeTheDataDirectoryIsTheAccountsOwn) {
   EXPECT_EQ(std::string(dir), expected.string());  // not a folder under /tmp that others share
   wsifree(dir);
   if (!existed) fs::remove(expected);
+}
+
+TEST_F(FilersFile, FailingFileStepsAreReported) {
+  pk::testing::FaultFileSystem faults;
+  pk::platform::FileSystem *was = pk::testing::useControllerFileSystem(&faults);
+  KELVAStatus status = KELVA_STATUS_INIT;
+  char *path = buildFilerDatPath(&status);
+  ASSERT_NE(path, nullptr);
+  fs::path data = dir_ / "data";
+  std::ofstream(data / "from") << "line\n";
+  using pk::testing::FileOp;
+
+  faults.fail({FileOp::Write, 1, ENOSPC});
+  EXPECT_EQ(copyFilerDat(&status, (data / "from").c_str(), (data / "to").c_str()), 0);
+  EXPECT_EQ(std::string(status.message), "Unable to copy " + (data / "from").string() + " to " +
+                                             (data / "to").string() + ", errno: 28");
+  clearKELVAStatus(&status);
+
+  Filer good{(char *)"sys1", (char *)"h", (char *)"u", (char *)"pw", 0, 0, 0};
+  append(good);
+  {
+    std::ofstream out(path, std::ios::app | std::ios::binary);
+    std::string bad = "not a record";
+    out << basicEncode(bad.data()) << "\n";
+  }
+  faults.fail({FileOp::Read, 1, EIO});
+  WSIList *filers = WSIList_new();
+  EXPECT_EQ(getFilersFromDiskFile(&status, filers), 0);
+  EXPECT_EQ(std::string(status.message), std::string("Unable to read ") + path + ", errno: 5");
+  clearKELVAStatus(&status);
+
+  // The list is read even when the unreadable lines cannot be kept; the log says so.
+  faults.fail({FileOp::Create, 1, EACCES, "rejected"});
+  EXPECT_EQ(getFilersFromDiskFile(&status, filers), 1);
+  EXPECT_EQ(WSIList_getLength(filers), 1u);
+  ASSERT_FALSE(logged.empty());
+  EXPECT_NE(
+      logged.back().find("could not be kept in " + std::string(path) + ".rejected, errno: 13"),
+      std::string::npos)
+      << logged.back();
+  EXPECT_FALSE(fs::exists(std::string(path) + ".rejected"));
+  freeFilers(filers);
+  pk::testing::useControllerFileSystem(was);
+  wsifree(path);
 }
 
 TEST(FilerRecords, CopyAndCompare) {
