@@ -433,6 +433,12 @@ TEST_P(RegistryTest, EveryFailingStepLeavesAWholeListOnDisk) {
       {{FileOp::Create, 1, EACCES, "", true},
        "Unable to open " + t + ", errno: 13",
        "Unable to open " + t + ", errno: 13"},
+      // A stale temporary file that cannot be removed is not written through.
+      {{FileOp::Remove, 1, EACCES, "filers.dat.tmp", true},
+       "Unable to open " + t + ", errno: 13",
+       "Unable to open " + t + ", errno: 13"},
+      // Without a look at filers.dat there is nothing to finish; the update goes on.
+      {{FileOp::Inspect, 1, EIO, "", true}, "OK", "OK"},
       {{FileOp::Write, 1, ENOSPC, "", true},
        "Unable to write " + t + ", errno: 28",
        "Unable to write " + t + ", errno: 28"},
