@@ -89,6 +89,9 @@ struct Reply {
   Kind kind = Kind::Answer;
   std::string body;     // for Answer, and the part sent before a Drop
   int delayMillis = 0;  // wait this long before answering
+  // The body is a fault's text, to be carried exactly as written (in process too,
+  // where sound answers travel as element trees).
+  bool verbatim = false;
 };
 
 class Simulator {
