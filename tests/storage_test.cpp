@@ -507,6 +507,70 @@ TEST_P(StorageTest, ChangesSentThroughTheLibraryAreNeverServedStale) {
   EXPECT_FALSE(status.failed());
 }
 
+TEST_P(StorageTest, OnlyTheDeclaredPiecesAreReadAgainAfterARequest) {
+  EXPECT_EQ(volumeNames().size(), 5u);
+  EXPECT_EQ(igroupNames().size(), 4u);
+  int requests = sim_->requestCount("kelva-a");
+  // Reads change nothing.
+  ASSERT_TRUE(send("snapshot-list-info", {{"volume", "volA"}}));
+  ASSERT_TRUE(send("system-get-info", {}));
+  volumeNames();
+  igroupNames();
+  EXPECT_EQ(sim_->requestCount("kelva-a"), requests + 2);
+  // Taking a volume off line changes volumes, not igroups.
+  ASSERT_TRUE(send("volume-offline", {{"name", "volOld"}}));
+  EXPECT_EQ(igroupNames().size(), 4u);
+  EXPECT_EQ(sim_->requestCount("kelva-a"), requests + 3);
+  List vols(freeVolumeInfo);
+  Status status;
+  ASSERT_TRUE(getVolumeInfo(&status, a(), nullptr, "volOld", nullptr, 3, 0, vols.list));
+  EXPECT_STRNE(vols.records<KELVAVolume>().at(0)->state, "online");
+  EXPECT_EQ(sim_->requestCount("kelva-a"), requests + 4);
+  // A request the library does not know may have changed anything.
+  send("volume-frobnicate", {});
+  igroupNames();
+  EXPECT_EQ(sim_->requestCount("kelva-a"), requests + 6);
+}
+
+TEST_P(StorageTest, AFilerThatDidNotAnswerInTimeIsLeftAloneForAWhile) {
+  EXPECT_EQ(volumeNames().size(), 5u);
+  Filer quick = *a();
+  quick.connParam3 = 1;
+  sim_->setFault("kelva-a", "*", filersim::Fault::delay(2500));
+  Status status;
+  List first(freeVolumeInfo);
+  ASSERT_TRUE(getVolumeInfo(&status, &quick, nullptr, nullptr, nullptr, 3, 1, first.list))
+      << status.text();
+  EXPECT_EQ(WSIList_getLength(first.list), 5u);  // the cached data, the filer being away
+  int requests = sim_->requestCount("kelva-a");
+
+  // Within the quiet time nothing is sent: old data where there is some, a clear
+  // failure where there is none.
+  List again(freeVolumeInfo);
+  ASSERT_TRUE(getVolumeInfo(&status, &quick, nullptr, nullptr, nullptr, 3, 1, again.list));
+  EXPECT_EQ(WSIList_getLength(again.list), 5u);
+  List disks(freeDiskInfo);
+  EXPECT_FALSE(getDiskInfo(&status, &quick, nullptr, nullptr, nullptr, disks.list));
+  EXPECT_THAT(status.text(), ::testing::HasSubstr("not asked again"));
+  Status lockStatus;
+  EXPECT_EQ(FilerCache_lockEntry(&quick, &lockStatus), nullptr);
+  EXPECT_THAT(lockStatus.text(), ::testing::HasSubstr("not asked again"));
+  EXPECT_EQ(sim_->requestCount("kelva-a"), requests);
+  sim_->clearFaults();
+}
+
+TEST_P(StorageTest, RefusedCredentialsAreReportedNotServedFromTheCache) {
+  EXPECT_EQ(volumeNames().size(), 5u);
+  std::string wrong = "not-the-password";
+  Filer changed = *a();
+  changed.password = wrong.data();
+  Status status;
+  List vols(freeVolumeInfo);
+  EXPECT_FALSE(getVolumeInfo(&status, &changed, nullptr, nullptr, nullptr, 3, 1, vols.list));
+  EXPECT_THAT(status.text(), ::testing::HasSubstr("refused"));
+  EXPECT_TRUE(WSIList_isEmpty(vols.list));
+}
+
 TEST_P(StorageTest, DeletingAVolumeDropsItFromTheCache) {
   EXPECT_EQ(volumeNames().size(), 5u);
   // Someone else destroyed the volume (the library sent nothing): the provider that
