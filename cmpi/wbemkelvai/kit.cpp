@@ -38,10 +38,11 @@ bool libraryFailure(const WSIElement *answer) {
 
 // ---- Request ----------------------------------------------------------------------------
 
-Request::Request(const char *api, std::source_location where)
+Request::Request(const char *api, const char *file, int line)
     : api_(api != nullptr ? api : ""),
-      where_(where),
-      element_(_createElement(api, where.file_name(), static_cast<int>(where.line()))),
+      file_(file),
+      line_(line),
+      element_(_createElement(api, file, line)),
       ok_(element_ != nullptr) {
   if (!ok_) why_ = "the request element could not be made";
 }
@@ -93,14 +94,13 @@ Request &Request::add(Request &&child) {
 
 // ---- Session ----------------------------------------------------------------------------
 
-Session::Session(const Filer *filer, KELVAStatus *status, std::source_location where) {
+Session::Session(const Filer *filer, KELVAStatus *status, const char *file, int line) {
   if (filer == nullptr || filer->host == nullptr) {
     fail(status, "No filer given");
     return;
   }
   owned_.reset(_createServerInfo(filer->host, filer->userName, filer->password, filer->connParam3,
-                                 filer->connParam1, filer->connParam2, where.file_name(),
-                                 static_cast<int>(where.line())));
+                                 filer->connParam1, filer->connParam2, file, line));
   if (owned_ == nullptr) {
     fail(status, std::string("Unable to create a connection to ") + filer->host);
     return;
@@ -113,8 +113,7 @@ Element Session::send(const Request &request, KELVAStatus *status) const {
     fail(status, std::string("Request ") + request.api() + " not sent: " + request.why());
     return nullptr;
   }
-  Element answer(_invokeServerElement(server_, request.element(), request.where().file_name(),
-                                      static_cast<int>(request.where().line())));
+  Element answer(_invokeServerElement(server_, request.element(), request.file(), request.line()));
   if (answer == nullptr)
     fail(status, std::string(kNoMemory) + " for the answer to " + request.api());
   return answer;

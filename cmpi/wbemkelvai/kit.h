@@ -24,7 +24,6 @@
 #include <initializer_list>
 #include <memory>
 #include <new>
-#include <source_location>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -157,7 +156,8 @@ using Server = std::unique_ptr<WSIServerInfo, ServerFree>;
 // spoilt request fails with the reason.
 class Request {
  public:
-  explicit Request(const char *api, std::source_location where = std::source_location::current());
+  explicit Request(const char *api, const char *file = __builtin_FILE(),
+                   int line = __builtin_LINE());
   Request &add(const char *name, const std::string &value);
   Request &add(const char *name, const char *value);
   Request &add(const char *name, long long value);
@@ -170,24 +170,29 @@ class Request {
   // The element, or NULL when building it failed (why() says why).
   WSIElement *element() const { return ok_ ? element_.get() : nullptr; }
   const std::string &why() const { return why_; }
-  const std::source_location &where() const { return where_; }
+  const char *file() const { return file_; }
+  int line() const { return line_; }
 
  private:
   void spoil(const std::string &reason);
   const char *api_;
-  std::source_location where_;
+  const char *file_;
+  int line_;
   Element element_;
   bool ok_;
   std::string why_;
 };
+
+// The file and line defaults of Request and Session are their callers' places,
+// which the library's diagnostics name.
 
 // Requests to one filer over one connection: made from a filer record (and
 // destroyed with the session) or borrowed from a caller.
 class Session {
  public:
   // Opens a connection from the record; test with ok() (the status says why not).
-  Session(const Filer *filer, KELVAStatus *status,
-          std::source_location where = std::source_location::current());
+  Session(const Filer *filer, KELVAStatus *status, const char *file = __builtin_FILE(),
+          int line = __builtin_LINE());
   // Uses the caller's connection, which stays the caller's.
   explicit Session(WSIServerInfo *borrowed) : server_(borrowed) {}
   Session(const Session &) = delete;
@@ -206,13 +211,13 @@ class Session {
   // filer's failure text (naming the filer) or the reason it was not sent.
   Element call(const Request &request, KELVAStatus *status) const;
   // The same for a request without parameters.
-  Element send(const char *api, KELVAStatus *status,
-               std::source_location where = std::source_location::current()) const {
-    return send(Request(api, where), status);
+  Element send(const char *api, KELVAStatus *status, const char *file = __builtin_FILE(),
+               int line = __builtin_LINE()) const {
+    return send(Request(api, file, line), status);
   }
-  Element call(const char *api, KELVAStatus *status,
-               std::source_location where = std::source_location::current()) const {
-    return call(Request(api, where), status);
+  Element call(const char *api, KELVAStatus *status, const char *file = __builtin_FILE(),
+               int line = __builtin_LINE()) const {
+    return call(Request(api, file, line), status);
   }
   // Sets the status to the failure text of a failed answer, naming the filer.
   void reportFailure(const WSIElement *answer, KELVAStatus *status) const;

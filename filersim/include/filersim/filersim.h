@@ -158,9 +158,9 @@ class HttpServer {
  public:
   // Binds and starts serving on a thread of its own; throws std::runtime_error when
   // the port cannot be bound or the certificate and key cannot be loaded.
-  HttpServer(Simulator &simulator, std::string filer, const HttpServerOptions &options);
-  HttpServer(Simulator &simulator, std::string filer, int port = 0)
-      : HttpServer(simulator, std::move(filer), HttpServerOptions{port, {}, {}}) {}
+  HttpServer(Simulator &simulator, const std::string &filer, const HttpServerOptions &options);
+  HttpServer(Simulator &simulator, const std::string &filer, int port = 0)
+      : HttpServer(simulator, filer, HttpServerOptions{port, {}, {}}) {}
   ~HttpServer();
   HttpServer(const HttpServer &) = delete;
   HttpServer &operator=(const HttpServer &) = delete;
