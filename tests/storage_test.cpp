@@ -10,6 +10,7 @@
 #include "filersim/filersim.h"
 #include "wbemkelvai/wsiapi.h"
 #include "wbemkelvai/wsistorage.h"
+#include "wbemkelvai/wsitesting.h"
 
 namespace {
 
@@ -569,6 +570,50 @@ TEST_P(StorageTest, RefusedCredentialsAreReportedNotServedFromTheCache) {
   EXPECT_FALSE(getVolumeInfo(&status, &changed, nullptr, nullptr, nullptr, 3, 1, vols.list));
   EXPECT_THAT(status.text(), ::testing::HasSubstr("refused"));
   EXPECT_TRUE(WSIList_isEmpty(vols.list));
+}
+
+TEST_P(StorageTest, ReadersSurviveEveryFailingAllocation) {
+  struct Lists {
+    List aggrs{freeAggregateInfo}, vols{freeVolumeInfo}, luns{freeLunInfo}, disks{freeDiskInfo},
+        oids{freeTexts};
+  };
+  auto connection = connect(a());
+  // Every read goes to the filer: the entry is dropped first.
+  auto readAll = [&](Lists &l, KELVAStatus *status) {
+    Status ignored;
+    FilerCache_deleteEntry(a(), &ignored);
+    bool ok = getAggregateInfo(status, a(), nullptr, nullptr, 3, 0, l.aggrs.list) != 0;
+    ok = ok && getVolumeInfo(status, a(), nullptr, nullptr, nullptr, 3, 0, l.vols.list) != 0;
+    ok = ok && getLunInfo(status, a(), nullptr, nullptr, nullptr, 0, nullptr, l.luns.list) != 0;
+    ok = ok && getDiskInfo(status, a(), nullptr, nullptr, nullptr, l.disks.list) != 0;
+    WSIList *igroups =
+        ok ? getIGroupInfo(a(), nullptr, nullptr, nullptr, nullptr, nullptr, status) : nullptr;
+    ok = ok && igroups != nullptr;
+    freeIGroupInfo(igroups);
+    ok = ok &&
+         getNextObjectIDValues(status, connection.get(), ".1.3.6.1.2.1.4.20.1.1", l.oids.list) != 0;
+    return ok;
+  };
+  {
+    Lists lists;
+    Status status;
+    wsiTestFailAllocation(0);
+    ASSERT_TRUE(readAll(lists, &status)) << status.text();
+  }
+  unsigned long long allocations = wsiTestAllocationCount();
+  ASSERT_GT(allocations, 20u);
+  for (unsigned long long nth = 1; nth <= allocations; ++nth) {
+    Lists lists;
+    KELVAStatus status = KELVA_STATUS_INIT;
+    wsiTestFailAllocation(nth);
+    bool ok = readAll(lists, &status);
+    wsiTestFailAllocation(0);
+    EXPECT_EQ(ok, checkStatus(&status) == 0) << "allocation " << nth;
+    if (!ok) {
+      EXPECT_TRUE(WSIList_isEmpty(lists.oids.list)) << "allocation " << nth;
+    }
+    clearKELVAStatus(&status);
+  }
 }
 
 TEST_P(StorageTest, DeletingAVolumeDropsItFromTheCache) {

@@ -2,6 +2,7 @@
 // connection's session (and its TCP/TLS connection) stays alive across requests.
 #include <curl/curl.h>
 
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -81,8 +82,11 @@ Result postHttp(WSIServerInfo &server, const std::string &body, std::string &ans
   Body sink{&answer, false};
   char error[CURL_ERROR_SIZE] = {0};
   std::string target = url(server);
-  curl_slist *headers = curl_slist_append(nullptr, "Content-Type: text/xml; charset=utf-8");
-  headers = curl_slist_append(headers, "Expect:");
+  std::unique_ptr<curl_slist, void (*)(curl_slist *)> headerList(
+      curl_slist_append(nullptr, "Content-Type: text/xml; charset=utf-8"), curl_slist_free_all);
+  curl_slist *headers = headerList.get();
+  // Appending keeps the head; a failed append leaves the list as it was.
+  if (headers != nullptr) (void)curl_slist_append(headers, "Expect:");
   curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -113,7 +117,6 @@ Result postHttp(WSIServerInfo &server, const std::string &body, std::string &ans
   if (proxy.empty()) curl_easy_setopt(easy, CURLOPT_NOPROXY, "*");
 
   CURLcode code = curl_easy_perform(easy);
-  curl_slist_free_all(headers);
   if (code != CURLE_OK) {
     if (sink.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
       return {Outcome::TooLarge, "answer too large"};

@@ -192,12 +192,13 @@ std::unique_ptr<WSIElement> invoke(WSIServerInfo &server, const WSIElement &requ
 extern "C" {
 
 WSI_EXPORT WSIElement *_createElement(const char *name, const char *file, int line) {
-  WSIElement *element =
-      wsi::cEdge(static_cast<WSIElement *>(nullptr), [&] { return newLeaf(name, {}).release(); });
-  if (element == nullptr) {
-    wsi::log(file, line, std::string("Unable to create element '") + orEmpty(name) + "'");
-  }
-  return element;
+  return wsi::cEdge(static_cast<WSIElement *>(nullptr), [&] {
+    WSIElement *element = newLeaf(name, {}).release();
+    if (element == nullptr) {
+      wsi::log(file, line, std::string("Unable to create element '") + orEmpty(name) + "'");
+    }
+    return element;
+  });
 }
 
 WSI_EXPORT int addStringElement(WSIElement *element, const char *name, const char *value) {
@@ -222,16 +223,16 @@ WSI_EXPORT WSIServerInfo *_createServerInfo(const char *host, const char *userNa
                                             const char *password, int32_t connParam3,
                                             int32_t connParam1, int32_t connParam2,
                                             const char *file, int line) {
-  if (host == nullptr || *host == '\0') {
-    wsi::log(file, line, "No filer host given for a connection");
-    return nullptr;
-  }
-  if (connParam1 < WSI_TRANSPORT_HTTP || connParam1 > WSI_TRANSPORT_HTTPS_NOVERIFY ||
-      connParam2 < 0 || connParam2 > 65535) {
-    wsi::log(file, line, std::string("Invalid transport or port for filer ") + host);
-    return nullptr;
-  }
-  return wsi::cEdge(static_cast<WSIServerInfo *>(nullptr), [&] {
+  return wsi::cEdge(static_cast<WSIServerInfo *>(nullptr), [&]() -> WSIServerInfo * {
+    if (host == nullptr || *host == '\0') {
+      wsi::log(file, line, "No filer host given for a connection");
+      return nullptr;
+    }
+    if (connParam1 < WSI_TRANSPORT_HTTP || connParam1 > WSI_TRANSPORT_HTTPS_NOVERIFY ||
+        connParam2 < 0 || connParam2 > 65535) {
+      wsi::log(file, line, std::string("Invalid transport or port for filer ") + host);
+      return nullptr;
+    }
     auto server = std::make_unique<WSIServerInfo>();
     server->host = host;
     server->userName = orEmpty(userName);
@@ -357,7 +358,12 @@ WSI_EXPORT const char *getElementContent(const WSIElement *element) {
 
 WSI_EXPORT WSIIterator *_createIterator(const WSIElement *element, const char *file, int line) {
   auto *iterator = new (std::nothrow) WSIIterator{element, 0};
-  if (iterator == nullptr) wsi::log(file, line, "Unable to create an element iterator");
+  if (iterator == nullptr) {
+    wsi::cEdge(0, [&] {
+      wsi::log(file, line, "Unable to create an element iterator");
+      return 0;
+    });
+  }
   return iterator;
 }
 
