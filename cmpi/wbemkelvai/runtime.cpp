@@ -7,7 +7,7 @@
 #include <string>
 
 #include "diag.h"
-#include "kit.h"
+#include "edge.h"
 #include "platform/platform.h"
 #include "wbemkelvai/wsiruntime.h"
 #include "wbemkelvai/wsitesting.h"
