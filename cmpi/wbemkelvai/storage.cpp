@@ -764,8 +764,10 @@ WSI_EXPORT int getAllRAIDNamesInPlex(KELVAStatus *status, const Filer *filer, co
 WSI_EXPORT int getAllDiskNamesInRAID(KELVAStatus *status, const Filer *filer, const char *raidGroup,
                                      WSIList *list) {
   if (raidGroup == nullptr) {
-    setKELVAStatus(status, 0, "No RAID group given");
-    return 0;
+    return cEdge(status, 0, [](KELVAStatus *st) {
+      fail(st, "No RAID group given");
+      return 0;
+    });
   }
   return getAllDiskNames(status, filer, nullptr, nullptr, raidGroup, list);
 }
@@ -968,11 +970,11 @@ WSI_EXPORT void freeLunInfo(WSIList *list) { WSIList_free(list, freeLun); }
 WSI_EXPORT char *getLunPathBySerialNumber(KELVAStatus *status, const Filer *filer,
                                           const char *serialNumber) {
   char *result = nullptr;
-  if (serialNumber == nullptr) {
-    setKELVAStatus(status, 0, "No serial number given");
-    return nullptr;
-  }
   run(filer, status, [&](StorageAccess &a, KELVAStatus *st) {
+    if (serialNumber == nullptr) {
+      fail(st, "No serial number given");
+      return false;
+    }
     const std::vector<Lun> *luns = ensure<Lun>(a, false, st);
     auto keep = [&](const Lun &l) { return l.serial == serialNumber; };
     auto make = [](const Lun &l) { return newText(l.path); };
@@ -987,12 +989,13 @@ WSI_EXPORT WSIList *getIGroupInfo(const Filer *filer, const char *typeFilter,
                                   const char *nameFilter, const char *initiatorFilter,
                                   const char *lunPathFilter, const char *osFilter,
                                   KELVAStatus *status) {
-  WSIList *list = WSIList_new();
-  if (list == nullptr) {
-    setKELVAStatus(status, 0, kNoMemory);
-    return nullptr;
-  }
+  WSIList *list = nullptr;
   bool ok = run(filer, status, [&](StorageAccess &a, KELVAStatus *st) {
+    list = WSIList_new();
+    if (list == nullptr) {
+      fail(st, kNoMemory);
+      return false;
+    }
     const std::vector<IGroup> *igroups = ensure<IGroup>(a, false, st);
     if (igroups == nullptr) return false;
     auto keep = [&](const IGroup &g) {
