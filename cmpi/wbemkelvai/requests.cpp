@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "diag.h"
 #include "element.h"
@@ -43,7 +44,7 @@ std::string checkAnswerSize(const WSIElement &answer) {
     const WSIElement *element;
     int depth;
   };
-  std::vector<Item> todo{{&answer, 0}};
+  std::vector<Item> todo{{&answer, 1}};  // results itself is level 1, as in the XML reader
   size_t count = 0;
   while (!todo.empty()) {
     Item item = todo.back();
