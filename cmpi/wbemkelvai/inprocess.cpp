@@ -33,25 +33,32 @@ std::map<std::string, Registration> &registry() {
 struct Sink {
   std::string *answer;
   bool tooLarge;
+  bool noMemory;
 };
 
+// Called by the handler, possibly C code: nothing may be thrown through it.
 void writeAnswer(void *context, const char *bytes, size_t length) {
   auto *sink = static_cast<Sink *>(context);
-  if (sink->tooLarge || bytes == nullptr) return;
+  if (sink->tooLarge || sink->noMemory || bytes == nullptr) return;
   if (sink->answer->size() + length > WSI_MAX_ANSWER_BYTES) {
     sink->tooLarge = true;
     return;
   }
-  sink->answer->append(bytes, length);
+  sink->noMemory = wsi::cEdge(true, [&] {
+    sink->answer->append(bytes, length);
+    return false;
+  });
 }
 
 using wsi::transport::Outcome;
 using wsi::transport::Result;
 
-Result resultOf(int outcome, bool tooLarge, size_t written) {
+Result resultOf(int outcome, const Sink &sink) {
+  size_t written = sink.answer->size();
+  if (sink.noMemory) return {Outcome::Dropped, "insufficient memory for the answer"};
   switch (outcome) {
     case WSI_INPROC_OK:
-      return tooLarge ? Result{Outcome::TooLarge, "answer too large"} : Result{};
+      return sink.tooLarge ? Result{Outcome::TooLarge, "answer too large"} : Result{};
     case WSI_INPROC_UNREACHABLE:
       return {Outcome::Unreachable, "the in-process filer is off-line"};
     case WSI_INPROC_DROPPED:
@@ -87,7 +94,7 @@ bool postInProcess(WSIServerInfo &server, const WSIElement &request, Exchange &e
   if (found == registry().end()) return false;
   const Registration &filer = found->second;
   long timeoutMillis = static_cast<long>(server.timeoutSeconds) * 1000L;
-  Sink sink{&exchange.text, false};
+  Sink sink{&exchange.text, false, false};
   int outcome = 0;
   if (filer.treeHandler != nullptr) {
     WSIElement *tree = nullptr;
@@ -108,7 +115,7 @@ bool postInProcess(WSIServerInfo &server, const WSIElement &request, Exchange &e
     outcome = filer.textHandler(filer.context, server.userName.c_str(), server.password.c_str(),
                                 body.data(), body.size(), timeoutMillis, writeAnswer, &sink);
   }
-  exchange.result = resultOf(outcome, sink.tooLarge, exchange.text.size());
+  exchange.result = resultOf(outcome, sink);
   if (exchange.result.outcome != Outcome::Ok) exchange.tree.reset();
   return true;
 }

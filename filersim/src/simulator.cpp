@@ -457,16 +457,10 @@ WSIElement *answerTree(const std::string &body) {
   return answer;
 }
 
-int inProcessHandler(void *context, const char *user, const char *password,
-                     const WSIElement *request, long timeoutMillis, WSIElement **tree,
-                     WSIAnswerWriter write, void *answer) {
-  auto *filer = static_cast<std::pair<Simulator *, std::string> *>(context);
-  Reply reply;
-  try {
-    reply = filer->first->handle(filer->second, user, password, requestText(request));
-  } catch (const std::exception &) {
-    return WSI_INPROC_DROPPED;
-  }
+int serveInProcess(std::pair<Simulator *, std::string> &filer, const char *user,
+                   const char *password, const WSIElement *request, long timeoutMillis,
+                   WSIElement **tree, WSIAnswerWriter write, void *answer) {
+  Reply reply = filer.first->handle(filer.second, user, password, requestText(request));
   if (reply.delayMillis > 0) {
     long wait = reply.delayMillis > timeoutMillis ? timeoutMillis : reply.delayMillis;
     std::this_thread::sleep_for(std::chrono::milliseconds(wait));
@@ -488,6 +482,20 @@ int inProcessHandler(void *context, const char *user, const char *password,
   if (!reply.verbatim) *tree = answerTree(reply.body);
   if (*tree == nullptr) write(answer, reply.body.data(), reply.body.size());
   return WSI_INPROC_OK;
+}
+
+// The library calls this through a C function pointer: nothing is thrown back.
+int inProcessHandler(void *context, const char *user, const char *password,
+                     const WSIElement *request, long timeoutMillis, WSIElement **tree,
+                     WSIAnswerWriter write, void *answer) {
+  try {
+    return serveInProcess(*static_cast<std::pair<Simulator *, std::string> *>(context), user,
+                          password, request, timeoutMillis, tree, write, answer);
+  } catch (...) {
+    freeElement(*tree);
+    *tree = nullptr;
+    return WSI_INPROC_DROPPED;
+  }
 }
 
 }  // namespace
