@@ -508,6 +508,42 @@ TEST_P(StorageTest, ChangesSentThroughTheLibraryAreNeverServedStale) {
   EXPECT_FALSE(status.failed());
 }
 
+TEST_P(StorageTest, ALunCommentSetOnTheFilerIsReadBackAndLeavesTheOtherPiecesCached) {
+  auto comment = [&](const char *path) {
+    List lun(freeLunInfo);
+    Status status;
+    EXPECT_TRUE(getLunInfo(&status, a(), path, nullptr, nullptr, 0, nullptr, lun.list))
+        << status.text();
+    auto records = lun.records<KELVALun>();
+    return records.empty() ? std::string("<none>") : std::string(records.at(0)->comment);
+  };
+  EXPECT_EQ(comment("/vol/volA/lun1"), "");
+  EXPECT_EQ(igroupNames().size(), 4u);
+  int requests = sim_->requestCount("kelva-a");
+  ASSERT_TRUE(send("lun-set-comment", {{"path", "/vol/volA/lun1"}, {"comment", "mail store"}}));
+  EXPECT_EQ(comment("/vol/volA/lun1"), "mail store");
+  EXPECT_EQ(comment("/vol/volA/lun1clone"), "");
+  EXPECT_EQ(igroupNames().size(), 4u);
+  EXPECT_EQ(sim_->requestCount("kelva-a"), requests + 2);  // the change and one LUN listing
+
+  // Refusals: no such LUN, no comment given, a comment longer than the filer keeps.
+  auto server = connect(a());
+  auto refused = [&](std::vector<std::pair<const char *, std::string>> params) {
+    WSIElement *request = createElement("lun-set-comment");
+    for (const auto &[name, value] : params) addStringElement(request, name, value.c_str());
+    WSIElement *answer = invokeServerElement(server.get(), request);
+    int number = getResultErrorNum(answer);
+    freeElement(answer);
+    freeElement(request);
+    return number;
+  };
+  EXPECT_EQ(refused({{"path", "/vol/volA/nolun"}, {"comment", "x"}}), 9017);
+  EXPECT_EQ(refused({{"path", "/vol/volA/lun1"}}), 13003);
+  EXPECT_EQ(refused({{"path", "/vol/volA/lun1"}, {"comment", std::string(256, 'c')}}), 13115);
+  ASSERT_TRUE(send("lun-set-comment", {{"path", "/vol/volA/lun1"}, {"comment", ""}}));
+  EXPECT_EQ(comment("/vol/volA/lun1"), "");
+}
+
 TEST_P(StorageTest, OnlyTheDeclaredPiecesAreReadAgainAfterARequest) {
   EXPECT_EQ(volumeNames().size(), 5u);
   EXPECT_EQ(igroupNames().size(), 4u);

@@ -68,7 +68,7 @@ struct Lun {
   static constexpr Piece kPiece = kLuns;
   static constexpr const char *kApi = "lun-list-info";
   static constexpr const char *kList = "luns";
-  std::string path, serial, backing, volume, osType, uuid;
+  std::string path, serial, backing, volume, osType, uuid, comment;
   uint64_t size = 0, used = 0;
   bool online = true, mapped = false, reserved = true;
 };
@@ -169,6 +169,7 @@ constexpr RequestEffect kRequestEffects[] = {
     {"igroup-remove", pieceBit(kIGroups)},
     {"igroup-rename", pieceBit(kIGroups)},
     {"lun-map", pieceBit(kLuns) | pieceBit(kIGroups)},
+    {"lun-set-comment", pieceBit(kLuns)},
     {"lun-unmap", pieceBit(kLuns) | pieceBit(kIGroups)},
     {"volume-destroy", kAllPieces},  // its LUNs and maps go; the aggregate's space and disks follow
     {"volume-offline", kStructure | pieceBit(kLuns)},
@@ -290,6 +291,7 @@ void readRecord(const WSIElement *e, Lun &l) {
   l.reserved = getBoolElement(e, "is-space-reservation-enabled", 1) != 0;
   l.osType = str(e, "multiprotocol-type");
   l.uuid = str(e, "uuid");
+  l.comment = str(e, "comment");
   if (l.path.rfind("/vol/", 0) == 0) l.volume = l.path.substr(5, l.path.find('/', 5) - 5);
 }
 
@@ -468,6 +470,7 @@ KELVALun *record(const Lun &l) {
   r->volumeName = c.text(l.volume);
   r->osType = c.text(l.osType);
   r->uuid = c.text(l.uuid);
+  r->comment = c.text(l.comment);
   r->online = l.online ? 1 : 0;
   r->mapped = l.mapped ? 1 : 0;
   r->spaceReserved = l.reserved ? 1 : 0;
@@ -961,8 +964,8 @@ WSI_EXPORT int getLunInfo(KELVAStatus *status, const Filer *filer, const char *p
 WSI_EXPORT void freeLun(void *lun) {
   auto *r = static_cast<KELVALun *>(lun);
   if (r == nullptr) return;
-  freeWithTexts(r,
-                {r->path, r->serialNumber, r->backingSnapshot, r->volumeName, r->osType, r->uuid});
+  freeWithTexts(r, {r->path, r->serialNumber, r->backingSnapshot, r->volumeName, r->osType, r->uuid,
+                    r->comment});
 }
 
 WSI_EXPORT void freeLunInfo(WSIList *list) { WSIList_free(list, freeLun); }

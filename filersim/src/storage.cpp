@@ -61,6 +61,8 @@ constexpr Kind kAggregate{"aggregates", "name", kNoSuchAggregate, "No aggregate 
 constexpr Kind kVolume{"volumes", "name", kNoSuchVolume, "No volume named "};
 constexpr Kind kIGroup{"igroups", "name", kNoSuchIGroup, "No initiator group named "};
 constexpr Kind kLun{"luns", "path", kNoSuchLun, "No LUN at "};
+// Longest LUN comment the filer keeps, in bytes.
+constexpr size_t kMaxLunComment = 255;
 
 json &existing(json &filer, const Kind &kind, const std::string &name) {
   json *item = findNamed(section(filer, kind.section), name, kind.key);
@@ -246,6 +248,7 @@ void lunListInfo(json &filer, pugi::xml_node request, pugi::xml_node results) {
     add(info, "is-space-reservation-enabled", boolText(lun.value("spaceReserved", true)));
     add(info, "multiprotocol-type", text(lun, "osType", "windows"));
     add(info, "uuid", text(lun, "uuid"));
+    add(info, "comment", text(lun, "comment"));
     if (!text(lun, "backingSnapshot").empty()) {
       add(info, "backing-snapshot", text(lun, "backingSnapshot"));
     }
@@ -499,6 +502,14 @@ void lunUnmap(json &filer, pugi::xml_node request, pugi::xml_node) {
   maps.erase(it);
 }
 
+// Replaces the LUN's comment; an empty comment clears it.
+void lunSetComment(json &filer, pugi::xml_node request, pugi::xml_node) {
+  json &lun = lunAt(filer, param(request, "path"));
+  std::string comment = param(request, "comment");
+  if (comment.size() > kMaxLunComment) throw ApiError{kInvalidInput, "Invalid input: comment"};
+  lun["comment"] = comment;
+}
+
 // ---- Scenario checks --------------------------------------------------------------
 
 void requireArrayOfObjects(json &parent, const char *key, const std::string &where) {
@@ -538,6 +549,7 @@ const std::map<std::string, Handler> &storageApis() {
       {"igroup-remove", igroupRemove},
       {"lun-map", lunMap},
       {"lun-unmap", lunUnmap},
+      {"lun-set-comment", lunSetComment},
   };
   return table;
 }

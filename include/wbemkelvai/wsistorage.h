@@ -195,6 +195,7 @@ typedef struct KELVALun {
   uint8_t online;
   uint8_t mapped; /* mapped to at least one igroup */
   uint8_t spaceReserved;
+  char *comment; /* the administrator's note on the LUN; "" when it has none */
 } KELVALun;
 
 /* Appends the filer's LUNs: the one at path (NULL: all) in volume (NULL: any), whose
