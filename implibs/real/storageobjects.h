@@ -1,0 +1,148 @@
+// What the storage system, storage volume and system-device libraries share:
+// owners of what the controller library and CMPI hand out, the C edge, and the
+// object paths and instances of KELVA_StorageSystem and KELVA_StorageVolume.
+//
+// Every function that takes a CMPI status raises its failures into it and
+// returns null (or nothing) then; objects returned are new and owned by the
+// caller (CmpiObject releases them).
+#pragma once
+
+#include <cmpidt.h>
+#include <cmpift.h>
+#include <wbemkelvai/wsifiler.h>
+#include <wbemkelvai/wsiruntime.h>
+#include <wbemkelvai/wsistorage.h>
+
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The implementation libraries export plain C names, the ones the loader binds.
+#define IMPL_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace implib {
+
+inline constexpr const char *kSystemClass = "KELVA_StorageSystem";
+inline constexpr const char *kVolumeClass = "KELVA_StorageVolume";
+inline constexpr const char *kSystemDeviceClass = "KELVA_SystemDevice";
+
+// A local controller status record, cleared on every path out.
+class Record {
+ public:
+  Record() = default;
+  ~Record() { clearKELVAStatus(&record_); }
+  Record(const Record &) = delete;
+  Record &operator=(const Record &) = delete;
+  KELVAStatus *get() { return &record_; }
+  const KELVAStatus *get() const { return &record_; }
+  bool failed() const { return checkStatus(&record_) != 0; }
+
+ private:
+  KELVAStatus record_ = KELVA_STATUS_INIT;
+};
+
+// Owns one encapsulated CMPI object and releases it unless release() hands it on.
+template <typename T>
+class CmpiObject {
+ public:
+  CmpiObject() = default;
+  explicit CmpiObject(T *object) : object_(object) {}
+  ~CmpiObject() { reset(); }
+  CmpiObject(const CmpiObject &) = delete;
+  CmpiObject &operator=(const CmpiObject &) = delete;
+  CmpiObject(CmpiObject &&other) noexcept : object_(other.release()) {}
+  CmpiObject &operator=(CmpiObject &&other) noexcept {
+    reset(other.release());
+    return *this;
+  }
+  T *get() const { return object_; }
+  explicit operator bool() const { return object_ != nullptr; }
+  T *release() {
+    T *object = object_;
+    object_ = nullptr;
+    return object;
+  }
+  void reset(T *object = nullptr) {
+    if (object_ != nullptr) object_->ft->release(object_);
+    object_ = object;
+  }
+
+ private:
+  T *object_ = nullptr;
+};
+
+struct WsiFree {
+  void operator()(void *p) const { wsifree(p); }
+};
+using WsiText = std::unique_ptr<char, WsiFree>;
+struct FilerFree {
+  void operator()(Filer *f) const { freeFiler(f); }
+};
+using FilerCopy = std::unique_ptr<Filer, FilerFree>;
+struct LunFree {
+  void operator()(KELVALun *lun) const { freeLun(lun); }
+};
+using LunRecord = std::unique_ptr<KELVALun, LunFree>;
+
+inline bool failed(const CMPIStatus *status) { return status->rc != CMPI_RC_OK; }
+
+// Raises rc with the message (logged by provkit's frame).
+void raise(const CMPIBroker *broker, CMPIStatus *status, CMPIrc rc, const std::string &message);
+
+// Runs an exported body: an exception that escapes it (out of memory) becomes a
+// failure in status and the fallback result, so nothing is thrown through C.
+template <typename R, typename F>
+R cEdge(const CMPIBroker *broker, CMPIStatus *status, R fallback, F &&body) {
+  try {
+    return body();
+  } catch (const std::exception &e) {
+    if (status != nullptr) raise(broker, status, CMPI_RC_ERR_FAILED, e.what());
+  } catch (...) {
+    if (status != nullptr) raise(broker, status, CMPI_RC_ERR_FAILED, "Unknown failure");
+  }
+  return fallback;
+}
+
+// ---- Filers ------------------------------------------------------------------
+
+// The registered filer named by the system name ("KELVA:<systemId>") held in the
+// path's key keyName; none is CMPI_RC_ERR_NOT_FOUND.
+FilerCopy filerOfKey(const CMPIBroker *broker, const CMPIContext *context, CMPIStatus *status,
+                     const CMPIObjectPath *path, const char *keyName);
+// Whether the path's key keyName holds the system name of the filer.
+bool keyNamesFiler(const CMPIBroker *broker, const CMPIObjectPath *path, const char *keyName,
+                   const Filer *filer);
+
+// ---- LUNs ------------------------------------------------------------------------
+
+// Every LUN of the filer, in the filer's order.
+std::vector<LunRecord> lunsOf(const CMPIBroker *broker, CMPIStatus *status, const Filer *filer);
+// The filer's LUN whose serial number is the path's DeviceID key; none is
+// CMPI_RC_ERR_NOT_FOUND.
+LunRecord lunOfPath(const CMPIBroker *broker, CMPIStatus *status, const Filer *filer,
+                    const CMPIObjectPath *path);
+
+// ---- Paths and instances -------------------------------------------------------
+
+// KELVA_StorageSystem: CreationClassName, Name.
+CMPIObjectPath *systemPath(const CMPIBroker *broker, CMPIStatus *status,
+                           const CMPIObjectPath *source, const Filer *filer);
+// The filer's instance; a filer that does not answer is an instance that says so.
+CMPIInstance *systemInstance(const CMPIBroker *broker, CMPIStatus *status,
+                             const CMPIObjectPath *source, const Filer *filer,
+                             const char **propertyList);
+// KELVA_StorageVolume: SystemCreationClassName, SystemName, CreationClassName, DeviceID.
+CMPIObjectPath *volumePath(const CMPIBroker *broker, CMPIStatus *status,
+                           const CMPIObjectPath *source, const Filer *filer, const KELVALun *lun);
+CMPIInstance *volumeInstance(const CMPIBroker *broker, CMPIStatus *status,
+                             const CMPIObjectPath *source, const Filer *filer, const KELVALun *lun,
+                             const char **propertyList);
+
+// New array of the instances (or paths); the items stay the caller's.
+CMPIArray *arrayOf(const CMPIBroker *broker, CMPIStatus *status,
+                   const std::vector<CmpiObject<CMPIInstance>> &items);
+CMPIArray *arrayOf(const CMPIBroker *broker, CMPIStatus *status,
+                   const std::vector<CmpiObject<CMPIObjectPath>> &items);
+
+}  // namespace implib
