@@ -28,7 +28,6 @@ using pktest::text;
 using regtest::currentBroker;
 using regtest::Status;
 using ::testing::ElementsAre;
-using ::testing::UnorderedElementsAre;
 
 constexpr const char *kSystemA = "KELVA:0118054321";
 constexpr const char *kSystemB = "KELVA:0118054322";
