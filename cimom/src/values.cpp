@@ -119,12 +119,6 @@ void setObjectIn(CMPIValue &v, CMPIType type, Obj *obj) {
   }
 }
 
-bool isObjectType(CMPIType type) {
-  return (type & CMPI_ARRAY) || type == CMPI_instance || type == CMPI_ref || type == CMPI_args ||
-         type == CMPI_filter || type == CMPI_enumeration || type == CMPI_string ||
-         type == CMPI_dateTime;
-}
-
 std::string quoted(const std::string &text) {
   std::string out = "\"";
   for (char c : text) {
@@ -135,6 +129,34 @@ std::string quoted(const std::string &text) {
 }
 
 }  // namespace
+
+bool isObjectType(CMPIType type) {
+  return (type & CMPI_ARRAY) || type == CMPI_instance || type == CMPI_ref || type == CMPI_args ||
+         type == CMPI_filter || type == CMPI_enumeration || type == CMPI_string ||
+         type == CMPI_dateTime;
+}
+
+Obj *poisonedIn(const CMPIValue &v, CMPIType type) {
+  if (type & CMPI_ARRAY) return poisonedObj(v.array);
+  switch (type) {
+    case CMPI_instance:
+      return poisonedObj(v.inst);
+    case CMPI_ref:
+      return poisonedObj(v.ref);
+    case CMPI_args:
+      return poisonedObj(v.args);
+    case CMPI_filter:
+      return poisonedObj(v.filter);
+    case CMPI_enumeration:
+      return poisonedObj(v.Enum);
+    case CMPI_string:
+      return poisonedObj(v.string);
+    case CMPI_dateTime:
+      return poisonedObj(v.dateTime);
+    default:
+      return nullptr;
+  }
+}
 
 bool ownValue(Manager *om, const CMPIValue *value, CMPIType type, CMPIData *out) {
   *out = nullData(type, CMPI_goodValue);
@@ -168,6 +190,10 @@ bool ownValue(Manager *om, const CMPIValue *value, CMPIType type, CMPIData *out)
     CMPIValue v;
     std::memcpy(&v, value, sizeof(void *));
     Obj *source = objectIn(v, type);
+    if (Obj *dead = poisonedIn(v, type)) {
+      dead->om->usedAfterRelease(dead);
+      return false;
+    }
     if (source == nullptr) {
       // A null object pointer stands for a null value; a foreign one cannot be kept.
       if (v.inst == nullptr) {
@@ -200,7 +226,15 @@ CMPIData copyData(Manager *, const CMPIData &data) {
   CMPIData out = data;
   if ((data.state & CMPI_nullValue) || !isObjectType(data.type)) return out;
   Obj *source = objectIn(data.value, data.type);
-  if (source == nullptr) return out;
+  if (source == nullptr) {
+    // A borrowed element that its owner released: the copy gets a null value
+    // rather than a pointer to nothing.
+    if (Obj *dead = poisonedIn(data.value, data.type)) {
+      dead->om->usedAfterRelease(dead);
+      return nullData(data.type, CMPI_nullValue);
+    }
+    return out;
+  }
   setObjectIn(out.value, out.type, cloneAs(source, Kind::Embedded));
   return out;
 }
