@@ -204,7 +204,17 @@ TEST_P(ToolkitTest, ParametersAreReadWithTheirStatesTested) {
   EXPECT_EQ(isParamPresent("M", broker, args, "Nothing", &data, &status), 0);
   EXPECT_EQ(isParamPresent("M", broker, args, "Name", &data, &status), 1);
   EXPECT_STREQ(getStringFromCMPIData(data), "x");
-  EXPECT_EQ(getArrayFromCMPIData(data), data.value.array);
+  // A value of another type is no pointer to read through.
+  EXPECT_EQ(getArrayFromCMPIData(data), nullptr);
+  CMPIData number{};
+  number.type = CMPI_uint64;
+  number.value.uint64 = 0x1234;
+  EXPECT_EQ(getStringFromCMPIData(number), nullptr);
+  EXPECT_EQ(getArrayFromCMPIData(number), nullptr);
+  CMPIData elementsData{};
+  ASSERT_EQ(isParamPresent("M", broker, args, "Elements", &elementsData, &status), 1);
+  EXPECT_EQ(getArrayFromCMPIData(elementsData), elementsData.value.array);
+  EXPECT_EQ(getStringFromCMPIData(elementsData), nullptr);
   CMPIArray *got = getEmbeddedArrParam(broker, args, "Elements", "M", &status);
   ASSERT_NE(got, nullptr);
   EXPECT_EQ(CMGetArrayCount(got, nullptr), 1u);

@@ -241,13 +241,18 @@ CMPIArray *getEmbeddedArrParam(const CMPIBroker *broker, const CMPIArgs *args, c
   return nullptr;
 }
 
+// Data of another type holds no object of the asked type in its value (a
+// number would be taken for a pointer), so it reads as no value.
 const char *getStringFromCMPIData(CMPIData data) {
-  if (plainState(data.state) != CMPI_goodValue || data.value.string == nullptr) return nullptr;
+  if (data.type != CMPI_string || plainState(data.state) != CMPI_goodValue ||
+      data.value.string == nullptr)
+    return nullptr;
   return CMGetCharsPtr(data.value.string, nullptr);
 }
 
 CMPIArray *getArrayFromCMPIData(CMPIData data) {
-  return plainState(data.state) == CMPI_goodValue ? data.value.array : nullptr;
+  if ((data.type & CMPI_ARRAY) == 0 || plainState(data.state) != CMPI_goodValue) return nullptr;
+  return data.value.array;
 }
 
 int checkForNull(const CMPIBroker *broker, int errorNumber, CMPIStatus *status,
