@@ -719,7 +719,7 @@ void mFreeObject(const CMPIBroker *mb, C *object) {
 // ------------------------------------------------------------------------------------
 CMPIBrokerFT makeBrokerFT(int version) {
   return CMPIBrokerFT{static_cast<unsigned>(CMPI_MB_Class_0 | CMPI_MB_Supports_Extended_Error |
-                                            CMPI_MB_Supports_MemEnc),
+                                            CMPI_MB_Supports_MemEnhancements),
                       static_cast<unsigned>(version),
                       "cimom",
                       bPrepareAttachThread,
