@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support.h"
+
 namespace {
 
 class ArraysTest : public cimom::testing::ObjectManagerTest {
@@ -237,6 +239,63 @@ TEST_P(ArraysTest, ReturnArrayHandsOverInstancesAndPaths) {
   EXPECT_EQ(result->objectPaths(), (std::vector<std::string>{"root/kelva:KELVA_StorageVolume"}));
   EXPECT_EQ(result->doneCount(), 0);
   freeCMPIArray(paths);
+}
+
+// Broker failures on the way: a refused returnInstance ends the walk with the
+// broker's code; a failed count or element read of mapCMPIArrayToList gives
+// no list, with the elements left to the array.
+TEST_P(ArraysTest, BrokerFailuresStopTheWalks) {
+  auto result = om->newResult();
+  CMPIArray *array = instances({"v1", "v2", "v3"});
+  om->inject({"Result.returnInstance", 2, CMPI_RC_ERR_ACCESS_DENIED});
+  returnArray(array, result->cmpi(), CMPI_instanceA, &status);
+  EXPECT_EQ(status.rc, CMPI_RC_ERR_ACCESS_DENIED);
+  EXPECT_EQ(result->instances().size(), 1u);
+  clearCMPIError(broker, &status);
+
+  om->inject({"Array.getSize", 1, CMPI_RC_ERR_ACCESS_DENIED});
+  EXPECT_EQ(mapCMPIArrayToList(broker, &status, array), nullptr);
+  EXPECT_EQ(status.rc, CMPI_RC_ERR_ACCESS_DENIED);
+  clearCMPIError(broker, &status);
+  unsigned released = om->callCount("Instance.release");
+  om->inject({"Array.getElementAt", 2, CMPI_RC_ERR_ACCESS_DENIED});
+  EXPECT_EQ(mapCMPIArrayToList(broker, &status, array), nullptr);
+  EXPECT_EQ(status.rc, CMPI_RC_ERR_ACCESS_DENIED);
+  EXPECT_EQ(om->callCount("Instance.release"), released);
+  clearCMPIError(broker, &status);
+  EXPECT_EQ(names(array), (std::vector<std::string>{"v1", "v2", "v3"}));
+  freeCMPIArray(array);
+}
+
+// Lists that run out of memory say so and leave nothing behind.
+TEST_P(ArraysTest, ListsWithoutMemoryAreErrors) {
+  CMPIArray *array = instances({"v1", "v2"});
+  for (unsigned long long nth : {1ULL, 2ULL, 3ULL}) {
+    SCOPED_TRACE(nth);
+    {
+      pktest::FailingAllocation oom(nth);  // the list, then each element's place
+      EXPECT_EQ(mapCMPIArrayToList(broker, &status, array), nullptr);
+    }
+    EXPECT_EQ(message(), "Insufficient memory");
+    clearCMPIError(broker, &status);
+  }
+  freeCMPIArray(array);
+
+  WSIList *values = WSIList_new();
+  {
+    pktest::FailingAllocation oom(1);
+    addUINT16ToList(broker, &status, 7, values);
+  }
+  EXPECT_EQ(message(), "Failed to allocate state value");
+  clearCMPIError(broker, &status);
+  {
+    pktest::FailingAllocation oom(2);
+    addUINT16ToList(broker, &status, 7, values);
+  }
+  EXPECT_EQ(message(), "Failed to add state");
+  clearCMPIError(broker, &status);
+  EXPECT_TRUE(WSIList_isEmpty(values));
+  WSIList_free(values, wsifree);
 }
 
 TEST_P(ArraysTest, SmallBuilders) {

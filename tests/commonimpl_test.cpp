@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "support.h"
+
 namespace {
 
 // Texts made of the characters that matter to the formats.
@@ -109,6 +111,26 @@ TEST_P(CodecsTest, SystemNames) {
   setSystemName(broker, &status, &f1, "CreationClassName", op);
   EXPECT_EQ(status.rc, CMPI_RC_ERR_INVALID_PARAMETER);
   CMRelease(op);
+}
+
+// Encoders that run out of memory say so and give nothing.
+TEST_P(CodecsTest, EncodersWithoutMemoryAreErrors) {
+  const Filer filer = named("f1");
+  {
+    pktest::FailingAllocation oom(1);
+    EXPECT_EQ(encodeSystemName(broker, &status, &filer), nullptr);
+  }
+  EXPECT_EQ(message(), "Insufficient memory");
+  {
+    pktest::FailingAllocation oom(1);
+    EXPECT_EQ(getStorageVolumeEncodedDeviceID(broker, &status, "P3OoG]YOgA1X"), nullptr);
+  }
+  EXPECT_EQ(message(), "KELVA_StorageVolume Unable to allocate deviceID memory");
+  {
+    pktest::FailingAllocation oom(1);
+    EXPECT_EQ(getQTreeEncodedID(broker, &status, "vol0", 3), nullptr);
+  }
+  EXPECT_EQ(message(), "QTreeInfo: Unable to allocate deviceID memory");
 }
 
 TEST_P(CodecsTest, PathsSnapshotsQtreesAndFilters) {

@@ -3,6 +3,7 @@
 
 #include <cmpidt.h>
 #include <cmpift.h>
+#include <wbemkelvai/wsitesting.h>
 
 #include <fstream>
 #include <string>
@@ -15,6 +16,16 @@ inline std::string text(const CMPIString *s) {
   const char *chars = s->ft->getCharPtr(s, nullptr);
   return chars != nullptr ? chars : "";
 }
+
+// Makes the nth controller-library allocation from now on fail, for the
+// scope; the allocator works again afterwards.
+class FailingAllocation {
+ public:
+  explicit FailingAllocation(unsigned long long nth) { wsiTestFailAllocation(nth); }
+  ~FailingAllocation() { wsiTestFailAllocation(0); }
+  FailingAllocation(const FailingAllocation &) = delete;
+  FailingAllocation &operator=(const FailingAllocation &) = delete;
+};
 
 // Whether a library of that file name is mapped into this process.
 inline bool isMapped(const std::string &fileName) {
