@@ -63,27 +63,34 @@ size_t simpleSize(CMPIType type) {
   }
 }
 
-// The object pointer inside a value of an encapsulated type.
-Obj *objectIn(const CMPIValue &v, CMPIType type) {
-  if (type & CMPI_ARRAY) return objOf(v.array);
+// `look` applied to the object pointer inside a value of an encapsulated
+// type (it is called with the pointer's own CMPI type); nullptr for others.
+template <class Look>
+Obj *lookInside(const CMPIValue &v, CMPIType type, Look look) {
+  if (type & CMPI_ARRAY) return look(v.array);
   switch (type) {
     case CMPI_instance:
-      return objOf(v.inst);
+      return look(v.inst);
     case CMPI_ref:
-      return objOf(v.ref);
+      return look(v.ref);
     case CMPI_args:
-      return objOf(v.args);
+      return look(v.args);
     case CMPI_filter:
-      return objOf(v.filter);
+      return look(v.filter);
     case CMPI_enumeration:
-      return objOf(v.Enum);
+      return look(v.Enum);
     case CMPI_string:
-      return objOf(v.string);
+      return look(v.string);
     case CMPI_dateTime:
-      return objOf(v.dateTime);
+      return look(v.dateTime);
     default:
       return nullptr;
   }
+}
+
+// The object pointer inside a value of an encapsulated type.
+Obj *objectIn(const CMPIValue &v, CMPIType type) {
+  return lookInside(v, type, [](const auto *c) { return objOf(c); });
 }
 
 void setObjectIn(CMPIValue &v, CMPIType type, Obj *obj) {
@@ -137,25 +144,7 @@ bool isObjectType(CMPIType type) {
 }
 
 Obj *poisonedIn(const CMPIValue &v, CMPIType type) {
-  if (type & CMPI_ARRAY) return poisonedObj(v.array);
-  switch (type) {
-    case CMPI_instance:
-      return poisonedObj(v.inst);
-    case CMPI_ref:
-      return poisonedObj(v.ref);
-    case CMPI_args:
-      return poisonedObj(v.args);
-    case CMPI_filter:
-      return poisonedObj(v.filter);
-    case CMPI_enumeration:
-      return poisonedObj(v.Enum);
-    case CMPI_string:
-      return poisonedObj(v.string);
-    case CMPI_dateTime:
-      return poisonedObj(v.dateTime);
-    default:
-      return nullptr;
-  }
+  return lookInside(v, type, [](const auto *c) { return poisonedObj(c); });
 }
 
 bool ownValue(Manager *om, const CMPIValue *value, CMPIType type, CMPIData *out) {

@@ -30,23 +30,22 @@ using ArrayOwner = std::unique_ptr<CMPIArray, ArrayFree>;
 // first one does with its own; false with the broker's reason in status.
 bool cloneElement(CMPIData *data, CMPIStatus *status) {
   CMPIValue &v = data->value;
+  auto clone = [&](auto *&object) {
+    object = CMClone(object, status);
+    return !failed(status) && object != nullptr;
+  };
   switch (data->type) {
     case CMPI_string:
-      v.string = CMClone(v.string, status);
-      break;
+      return clone(v.string);
     case CMPI_instance:
-      v.inst = CMClone(v.inst, status);
-      break;
+      return clone(v.inst);
     case CMPI_ref:
-      v.ref = CMClone(v.ref, status);
-      break;
+      return clone(v.ref);
     case CMPI_dateTime:
-      v.dateTime = CMClone(v.dateTime, status);
-      break;
+      return clone(v.dateTime);
     default:
       return true;
   }
-  return !failed(status) && v.inst != nullptr;
 }
 
 // Sets count elements of from into to starting at offset, each with its own

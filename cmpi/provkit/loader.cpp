@@ -146,6 +146,19 @@ void setFailure(KELVAStatus *kstatus, const char *format, const char *first, con
 
 const char *orEmpty(const char *text) { return text != nullptr ? text : ""; }
 
+// Records a plain-family call's outcome: success, or the failure `format`
+// with the name and the system's text (`noCall` when no system call ran).
+void *recordOutcome(KELVAStatus *kstatus, void *result, bool systemCalled, const char *noCall,
+                    const char *format, const char *name) {
+  if (result != nullptr) {
+    setKELVAStatus(kstatus, 1, nullptr);
+    return result;
+  }
+  std::string why = systemCalled ? formatSystemError() : noCall;
+  setFailure(kstatus, format, orEmpty(name), why.c_str());
+  return nullptr;
+}
+
 // The body of a plain-family function: an escaping exception becomes a
 // failure in the controller status record and `failure` as the result.
 template <typename Result, typename Body>
@@ -365,28 +378,16 @@ void WSI_CMPIUnloadSNMPImpl(const CMPIBroker *broker, CMPIStatus *status, WSISNM
 void *WSILoadLib(const char *fileName, KELVAStatus *kstatus) {
   return pk::plainEdge(kstatus, static_cast<void *>(nullptr), [&] {
     void *handle = fileName != nullptr ? pk::platform::libraryOpen(fileName) : nullptr;
-    if (handle != nullptr) {
-      setKELVAStatus(kstatus, 1, nullptr);
-    } else {
-      std::string why = fileName != nullptr ? pk::formatSystemError() : pk::noLibraryName;
-      pk::setFailure(kstatus, "Unable to load '%s', system error message: %s",
-                     pk::orEmpty(fileName), why.c_str());
-    }
-    return handle;
+    return pk::recordOutcome(kstatus, handle, fileName != nullptr, pk::noLibraryName,
+                             "Unable to load '%s', system error message: %s", fileName);
   });
 }
 
 void *WSIGetFunction(void *handle, const char *functionName, KELVAStatus *kstatus) {
   return pk::plainEdge(kstatus, static_cast<void *>(nullptr), [&] {
     void *address = handle != nullptr ? pk::platform::librarySymbol(handle, functionName) : nullptr;
-    if (address != nullptr) {
-      setKELVAStatus(kstatus, 1, nullptr);
-    } else {
-      std::string why = handle != nullptr ? pk::formatSystemError() : pk::noLibraryHandle;
-      pk::setFailure(kstatus, "Unable to find '%s', system error message: %s",
-                     pk::orEmpty(functionName), why.c_str());
-    }
-    return address;
+    return pk::recordOutcome(kstatus, address, handle != nullptr, pk::noLibraryHandle,
+                             "Unable to find '%s', system error message: %s", functionName);
   });
 }
 
