@@ -208,8 +208,11 @@ TEST_P(LoaderTest, ManyThreadsLoadAndUnloadAtOnce) {
   }
   for (auto &thread : threads) thread.join();
   EXPECT_EQ(failures, std::vector<int>(failures.size(), 0));
+#if !defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer keeps instrumented libraries mapped after their last close.
   EXPECT_FALSE(isMapped("libimplall.so"));
   EXPECT_FALSE(isMapped("libviewctlprv.so"));
+#endif
 }
 
 CIMOM_INSTANTIATE(LoaderTest);

@@ -128,6 +128,7 @@ class ResultImpl final : public Result {
   const ResultData &stored() const { return *resultData(result_); }
   static std::vector<std::string> texts(const std::vector<CMPIData> &items) {
     std::vector<std::string> out;
+    out.reserve(items.size());
     for (const auto &d : items) out.push_back(objOf(d.value.inst)->text());
     return out;
   }
@@ -357,6 +358,7 @@ std::vector<std::string> Manager::describeLiveObjects() const {
   }
   std::sort(objs.begin(), objs.end(), [](Obj *a, Obj *b) { return a->seq < b->seq; });
   std::vector<std::string> out;
+  out.reserve(objs.size());
   for (Obj *o : objs) out.push_back(std::string(o->typeName()) + ": " + o->text());
   return out;
 }

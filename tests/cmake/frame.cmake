@@ -30,3 +30,4 @@ if(TARGET cimom)
                              PROVKIT_FILE_NAME="$<TARGET_FILE_NAME:provkit>")
   add_dependencies(frame_unload_test provkit)
 endif()
+
