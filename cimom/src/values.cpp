@@ -240,8 +240,9 @@ CMPIData handOut(Obj *owner, const CMPIData &stored) {
 
 void dropData(CMPIData &data) {
   if (!(data.state & CMPI_nullValue) && isObjectType(data.type)) {
+    // A value of a released (poisoned) owner is poisoned with it, and still ours to free.
     Obj *obj = objectIn(data.value, data.type);
-    delete obj;
+    delete (obj != nullptr ? obj : poisonedIn(data.value, data.type));
   }
   data = nullData();
 }
