@@ -63,9 +63,7 @@ void show(const Filer *filer) {
   clearKELVAStatus(&record);
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
   CLI::App app{"provkit in the embedded object manager with simulated filers"};
   std::string scenario = PROVKIT_DEMO_SCENARIO;
   std::string dataDir = (std::filesystem::temp_directory_path() / "provkit-demo").string();
@@ -137,4 +135,15 @@ int main(int argc, char **argv) {
   // The registry and the stored broker last as long as the process.
   std::fflush(stdout);
   std::_Exit(0);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "provkit-demo: %s\n", e.what());
+    return 1;
+  }
 }

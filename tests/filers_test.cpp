@@ -1,6 +1,7 @@
 // Filer records, the data directory and filers.dat, InstanceIDs, property lists
 // and cloning locks.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -16,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/testhooks.h"
+#include "wbemkelvai/filerline.h"
 #include "wbemkelvai/wsifiler.h"
 
 namespace {
@@ -57,7 +60,7 @@ class FilersFile : public ::testing::Test {
   // The registry's way of writing a record: format, encode in place, append.
   void append(const Filer &f) {
     char line[512];
-    std::snprintf(line, sizeof line, "%s:%s:%s:%d:%d:%d:%s", f.systemId, f.host, f.userName,
+    std::snprintf(line, sizeof line, filerline::kFormat, f.systemId, f.host, f.userName,
                   f.connParam1, f.connParam2, f.connParam3, f.password);
     size_t length = std::strlen(line);
     basicEncode(line);
@@ -139,9 +142,15 @@ TEST_F(FilersFile, MalformedLinesAreSkippedAndReported) {
   append(good);
   KELVAStatus status = KELVA_STATUS_INIT;
   WSIList *filers = WSIList_new();
+  std::string asRead = readFile(dir_ / "data" / "filers.dat");
   EXPECT_EQ(getFilersFromDiskFile(&status, filers), 1);
   EXPECT_EQ(WSIList_getLength(filers), 2u);
-  EXPECT_EQ(logged.size(), bad.size());
+  // Each skipped line is named, and the file as read is kept beside it.
+  ASSERT_EQ(logged.size(), bad.size() + 1);
+  EXPECT_NE(logged[0].find("filers.dat line 2 is malformed; skipped"), std::string::npos);
+  EXPECT_NE(logged.back().find("4 malformed line(s) skipped; the file as read is kept in"),
+            std::string::npos);
+  EXPECT_EQ(readFile(dir_ / "data" / "filers.dat.rejected"), asRead);
   freeFilers(filers);
 }
 
@@ -174,10 +183,114 @@ TEST_F(FilersFile, AFileThatCannotBeReadIsAnErrorNotAShortList) {
   fs::create_directories(path);  // filers.dat is a directory: opens, but reads fail
   WSIList *filers = WSIList_new();
   EXPECT_EQ(getFilersFromDiskFile(&status, filers), 0);
-  EXPECT_EQ(std::string(status.message), std::string("Unable to read ") + path);
+  EXPECT_EQ(std::string(status.message),
+            std::string("Unable to read ") + path + ": not a regular file");
   EXPECT_TRUE(WSIList_isEmpty(filers));
   WSIList_free(filers, nullptr);
   clearKELVAStatus(&status);
+  wsifree(path);
+}
+
+TEST_F(FilersFile, OnlyBoundedRegularFilesAreReadAndNoLinkIsFollowed) {
+  KELVAStatus status = KELVA_STATUS_INIT;
+  char *path = buildFilerDatPath(&status);
+  ASSERT_NE(path, nullptr);
+  fs::path data = dir_ / "data";
+  auto readMessage = [&]() {
+    WSIList *filers = WSIList_new();
+    int ok = getFilersFromDiskFile(&status, filers);
+    std::string message = ok != 0 ? "OK" : status.message;
+    clearKELVAStatus(&status);
+    freeFilers(filers);
+    return message;
+  };
+  // A FIFO would block the read forever, a device would never end.
+  ASSERT_EQ(mkfifo(path, 0600), 0);
+  EXPECT_EQ(readMessage(), std::string("Unable to read ") + path + ": not a regular file");
+  EXPECT_EQ(copyFilerDat(&status, path, (data / "copy").c_str()), 0);
+  clearKELVAStatus(&status);
+  fs::remove(path);
+  fs::create_symlink("/dev/zero", path);
+  EXPECT_EQ(readMessage(), std::string("Unable to read ") + path + ": not a regular file");
+  fs::remove(path);
+  std::ofstream(path).put('x');
+  fs::resize_file(path, filerline::kMaxFileBytes + 1);
+  EXPECT_EQ(readMessage(), std::string("Unable to read ") + path + ": larger than " +
+                               std::to_string(filerline::kMaxFileBytes) + " bytes");
+  fs::remove(path);
+
+  // The copy replaces a link at its destination instead of writing through it.
+  std::ofstream(data / "from") << "line\n";
+  std::ofstream(data / "victim") << "untouched\n";
+  fs::create_symlink(data / "victim", data / "to");
+  EXPECT_EQ(copyFilerDat(&status, (data / "from").c_str(), (data / "to").c_str()), 1);
+  EXPECT_EQ(readFile(data / "victim"), "untouched\n");
+  EXPECT_FALSE(fs::is_symlink(data / "to"));
+  EXPECT_EQ(readFile(data / "to"), "line\n");
+  EXPECT_EQ(fs::status(data / "to").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  wsifree(path);
+}
+
+TEST_F(FilersFile, WithoutHomeTheDataDirectoryIsTheAccountsOwn) {
+  const char *homeSet = std::getenv("HOME");
+  std::string home = homeSet != nullptr ? homeSet : "";
+  unsetenv(WSI_DATA_DIR_ENV);
+  unsetenv("HOME");
+  const passwd *account = getpwuid(getuid());
+  ASSERT_NE(account, nullptr);
+  fs::path expected = fs::path(account->pw_dir) / "kelva";
+  bool existed = fs::exists(expected);
+  KELVAStatus status = KELVA_STATUS_INIT;
+  char *dir = buildDatFilePath(&status);
+  if (!home.empty()) setenv("HOME", home.c_str(), 1);
+  ASSERT_NE(dir, nullptr) << status.message;
+  EXPECT_EQ(std::string(dir), expected.string());  // not a folder under /tmp that others share
+  wsifree(dir);
+  if (!existed) fs::remove(expected);
+}
+
+TEST_F(FilersFile, FailingFileStepsAreReported) {
+  pk::testing::FaultFileSystem faults;
+  pk::platform::FileSystem *was = pk::testing::useControllerFileSystem(&faults);
+  KELVAStatus status = KELVA_STATUS_INIT;
+  char *path = buildFilerDatPath(&status);
+  ASSERT_NE(path, nullptr);
+  fs::path data = dir_ / "data";
+  std::ofstream(data / "from") << "line\n";
+  using pk::testing::FileOp;
+
+  faults.fail({FileOp::Write, 1, ENOSPC});
+  EXPECT_EQ(copyFilerDat(&status, (data / "from").c_str(), (data / "to").c_str()), 0);
+  EXPECT_EQ(std::string(status.message), "Unable to copy " + (data / "from").string() + " to " +
+                                             (data / "to").string() + ", errno: 28");
+  clearKELVAStatus(&status);
+
+  Filer good{(char *)"sys1", (char *)"h", (char *)"u", (char *)"pw", 0, 0, 0};
+  append(good);
+  {
+    std::ofstream out(path, std::ios::app | std::ios::binary);
+    std::string bad = "not a record";
+    out << basicEncode(bad.data()) << "\n";
+  }
+  faults.fail({FileOp::Read, 1, EIO});
+  WSIList *filers = WSIList_new();
+  EXPECT_EQ(getFilersFromDiskFile(&status, filers), 0);
+  EXPECT_EQ(std::string(status.message), std::string("Unable to read ") + path + ", errno: 5");
+  clearKELVAStatus(&status);
+
+  // The list is read even when the unreadable lines cannot be kept; the log says so.
+  faults.fail({FileOp::Create, 1, EACCES, "rejected"});
+  EXPECT_EQ(getFilersFromDiskFile(&status, filers), 1);
+  EXPECT_EQ(WSIList_getLength(filers), 1u);
+  ASSERT_FALSE(logged.empty());
+  EXPECT_NE(
+      logged.back().find("could not be kept in " + std::string(path) + ".rejected, errno: 13"),
+      std::string::npos)
+      << logged.back();
+  EXPECT_FALSE(fs::exists(std::string(path) + ".rejected"));
+  freeFilers(filers);
+  pk::testing::useControllerFileSystem(was);
   wsifree(path);
 }
 

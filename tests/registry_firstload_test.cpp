@@ -1,6 +1,7 @@
-// What happens at the registry's first use in a process: making its lock and
-// loading filers.dat.  Each case needs a process of its own; ctest runs them
-// one per process, and a case that finds the registry already used skips.
+// What happens at the registry's first use in a real process: loading
+// filers.dat, and finishing an update that a process left behind.  Each case
+// needs a process of its own; ctest runs them one per process, and a case
+// that finds the registry already used skips.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,7 +12,19 @@ namespace {
 
 using namespace regtest;
 
+// The registry keeps the broker's mutex for the life of the process, so the
+// object manager that made it is never destroyed.
+cimom::ObjectManager &om() {
+  static cimom::ObjectManager *manager = [] {
+    cimom::ObjectManager *made = cimom::create().release();
+    currentBroker() = made->broker();
+    return made;
+  }();
+  return *manager;
+}
+
 bool firstInProcess() {
+  om();
   static bool first = true;
   bool was = first;
   first = false;
@@ -31,27 +44,6 @@ void writeFile(const fs::path &path, const std::vector<std::string> &plainLines)
     clearKELVAStatus(&record);
   }
   std::fclose(file);
-}
-
-TEST(RegistryFirstLoad, LockCreationFailureIsReportedAndRetried) {
-  REQUIRE_FRESH_PROCESS();
-  fs::path dir = useNewDataDir();
-  om().inject({"BrokerExt.newMutex"});
-  Status status;
-  EXPECT_EQ(getFilerList(broker(), &status), nullptr);
-  EXPECT_EQ(status.s.rc, CMPI_RC_ERR_FAILED);
-  EXPECT_EQ(status.message(), "Unable to allocate Mutex");
-  bool logged = false;
-  for (const auto &log : om().logs())
-    logged |= log.severity == 1 && log.text == "Unable to allocate Mutex!";
-  EXPECT_TRUE(logged);
-
-  om().clearFaults();
-  WSIList *list = getFilerList(broker(), &status);
-  EXPECT_NE(list, nullptr);
-  EXPECT_EQ(status.s.rc, CMPI_RC_OK);
-  freeFilers(list);
-  fs::remove_all(dir);
 }
 
 TEST(RegistryFirstLoad, LoadsTheFileOnce) {
@@ -92,15 +84,28 @@ TEST(RegistryFirstLoad, UnreadableFileLeavesAnEmptyWorkingRegistry) {
   fs::remove_all(dir);
 }
 
-TEST(RegistryFirstLoad, UpdateCutOffBetweenItsRenamesIsUndone) {
+TEST(RegistryFirstLoad, UpdateCutOffBetweenItsRenamesIsFinished) {
   REQUIRE_FRESH_PROCESS();
   // A process killed after filers.dat became filers.dat.back and before the
-  // new file took its place: the last complete list is the back file.
+  // complete new file took its place: the new file is the newest list.  It is
+  // written here by the same writer the registry uses.
   fs::path dir = useNewDataDir();
   writeFile(dir / "filers.dat.back", {"A:a.test:root:1:443:30:pw"});
-  writeFile(dir / "filers.dat.tmp", {"A:a.test:root:1:443:30:pw", "B:b.test:root:1:443:30:pw"});
-  EXPECT_EQ(listedIds(), std::vector<std::string>{"A"});
-  EXPECT_EQ(lines(dir / "filers.dat"), lines(dir / "filers.dat.back"));
+  std::string content;
+  for (std::string line : {"A:a.test:root:1:443:30:pw", "B:b.test:root:1:443:30:pw"})
+    content += encodedLine(line) + "\n";
+  pk::testing::FaultFileSystem cut;
+  cut.fail({pk::testing::FileOp::Rename, 1, EIO});  // the last rename
+  pk::platform::exchangeFileSystem(&cut);
+  pk::platform::WriteOutcome outcome = pk::platform::replaceFile(
+      {(dir / "filers.dat").string(), (dir / "filers.dat.tmp").string(), ""}, content);
+  pk::platform::exchangeFileSystem(nullptr);
+  ASSERT_EQ(outcome.failedStep, pk::platform::WriteStep::Replace);
+  ASSERT_FALSE(fs::exists(dir / "filers.dat"));
+
+  EXPECT_EQ(listedIds(), (std::vector<std::string>{"A", "B"}));
+  EXPECT_EQ(lines(dir / "filers.dat").size(), 2u);
+  EXPECT_EQ(lines(dir / "filers.dat.back").size(), 1u);
   EXPECT_FALSE(fs::exists(dir / "filers.dat.tmp"));
   fs::remove_all(dir);
 }

@@ -1,6 +1,6 @@
-// What the registry tests share: the process's object manager, a data
-// directory of the test's own, filers that answer nothing, and CMPI statuses
-// that release their message.
+// What the registry tests share: the broker in use, a data directory of the
+// test's own, filers that answer nothing, CMPI statuses that release their
+// message, and the registry's test hooks.
 #pragma once
 
 #include <cimom/cimom.h>
@@ -9,22 +9,31 @@
 #include <stdlib.h>
 #include <wbemkelvai/wsiapi.h>
 
+#include "platform/testhooks.h"
+
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+namespace pk::testing {
+// Forgets the filer registry: frees its list and destroys its broker mutexes
+// through `broker` (the one that made them), so that the next operation loads
+// filers.dat again as the first of a process does.  For tests whose object
+// manager does not outlive them.
+PK_TEST_HOOK void resetFilerRegistry(const CMPIBroker *broker);
+}  // namespace pk::testing
+
 namespace regtest {
 
 namespace fs = std::filesystem;
 
-// The registry keeps the broker's mutex for the life of the process, so the
-// object manager that made it must outlive every test: it is never destroyed.
-inline cimom::ObjectManager &om() {
-  static cimom::ObjectManager *manager = cimom::create().release();
-  return *manager;
+// The broker the helpers below use: the test's object manager's.
+inline const CMPIBroker *&currentBroker() {
+  static const CMPIBroker *broker = nullptr;
+  return broker;
 }
-inline const CMPIBroker *broker() { return om().broker(); }
+inline const CMPIBroker *broker() { return currentBroker(); }
 
 struct Status {
   CMPIStatus s{CMPI_RC_OK, nullptr};
@@ -82,6 +91,20 @@ inline std::vector<std::string> listedIds() {
 inline std::string encodedLine(std::string plain) {
   basicEncode(plain.data());
   return plain;
+}
+
+// The records that the controller library reads from filers.dat now.
+inline std::vector<Filer *> readBack() {
+  KELVAStatus record = KELVA_STATUS_INIT;
+  WSIList *list = WSIList_new();
+  getFilersFromDiskFile(&record, list);
+  clearKELVAStatus(&record);
+  std::vector<Filer *> filers;
+  while (!WSIList_isEmpty(list))
+    filers.push_back(static_cast<Filer *>(
+        WSIList_remove(list, WSIList_getFirstElement(list, nullptr, nullptr))));
+  WSIList_free(list, nullptr);
+  return filers;
 }
 
 inline std::vector<std::string> lines(const fs::path &file) {

@@ -5,6 +5,8 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -14,6 +16,7 @@
 #include <cstdlib>
 #include <new>
 #include <thread>
+#include <vector>
 
 #include "platform.h"
 
@@ -127,7 +130,17 @@ std::string getEnv(const char *name) {
 }
 std::string userDataRoot() {
   std::string home = getEnv("HOME");
-  return home.empty() ? "/tmp" : home;
+  if (!home.empty()) return home;
+  // Without HOME, the account's own home directory: never a folder that other
+  // users share, where one of them could plant the files first.
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+  passwd entry{};
+  passwd *found = nullptr;
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
+      found->pw_dir == nullptr || found->pw_dir[0] != '/')
+    return "";
+  return found->pw_dir;
 }
 int lastErrno() { return errno; }
 
@@ -141,6 +154,126 @@ bool makeDirectories(const char *path) {
     }
   }
   return isDirectory(path);
+}
+
+// ---- The library's own files ------------------------------------------------
+
+struct FileHandle {
+  int fd;
+};
+
+namespace {
+
+int retryClose(int fd) { return ::close(fd) == 0 || errno == EINTR ? 0 : errno; }
+
+class PosixFileSystem final : public FileSystem {
+ public:
+  int createNew(const char *path, FileHandle **file) override {
+    // Write-only for the owner until markComplete: a file found without read
+    // permission was cut off while it was written.
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IWUSR);
+    if (fd < 0) return errno;
+    *file = new (std::nothrow) FileHandle{fd};
+    if (*file != nullptr) return 0;
+    ::close(fd);
+    ::unlink(path);
+    return ENOMEM;
+  }
+  int write(FileHandle *file, const char *data, size_t size) override {
+    while (size > 0) {
+      ssize_t n = ::write(file->fd, data, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return n < 0 ? errno : EIO;
+      data += n;
+      size -= static_cast<size_t>(n);
+    }
+    return 0;
+  }
+  int sync(FileHandle *file) override { return fsync(file->fd) == 0 ? 0 : errno; }
+  int markComplete(FileHandle *file) override {
+    return fchmod(file->fd, S_IRUSR | S_IWUSR) == 0 ? 0 : errno;
+  }
+  int close(FileHandle *file) override {
+    int error = retryClose(file->fd);
+    delete file;
+    return error;
+  }
+  int rename(const char *from, const char *to) override {
+    return ::rename(from, to) == 0 ? 0 : errno;
+  }
+  int remove(const char *path) override { return ::unlink(path) == 0 ? 0 : errno; }
+  int syncDirectory(const char *dir) override {
+    int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int error = fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return error;
+  }
+  int inspect(const char *path, FileKind *kind, bool *complete) override {
+    struct stat st {};
+    *complete = false;
+    if (lstat(path, &st) != 0) {
+      *kind = FileKind::Missing;
+      return errno == ENOENT ? 0 : errno;
+    }
+    *kind = S_ISREG(st.st_mode) ? FileKind::Regular : FileKind::Other;
+    *complete = S_ISREG(st.st_mode) && (st.st_mode & S_IRUSR) != 0;
+    return 0;
+  }
+  int readRegular(const char *path, size_t maxBytes, std::string *content) override {
+    struct stat st {};
+    if (lstat(path, &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return kNotRegularFile;  // not even opened
+    // O_NONBLOCK: should a FIFO take the file's place in between, the open
+    // does not wait for a writer, and fstat below refuses it.
+    int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == ELOOP ? kNotRegularFile : errno;
+    int error = 0;
+    if (fstat(fd, &st) != 0) {
+      error = errno;
+    } else if (!S_ISREG(st.st_mode)) {
+      error = kNotRegularFile;
+    } else if (static_cast<unsigned long long>(st.st_size) > maxBytes) {
+      error = kFileTooLarge;
+    }
+    content->clear();
+    char buffer[8192];
+    while (error == 0) {
+      ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) error = errno;
+      if (n <= 0) break;
+      // A file that grows while it is read (or reports no size) is still bounded.
+      if (content->size() + static_cast<size_t>(n) > maxBytes)
+        error = kFileTooLarge;
+      else
+        content->append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    if (error != 0) content->clear();
+    return error;
+  }
+  int lockExclusive(const char *path, FileHandle **lock) override {
+    int fd = ::open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0) return errno;
+    int error = 0;
+    while (flock(fd, LOCK_EX) != 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      break;
+    }
+    if (error == 0) *lock = new (std::nothrow) FileHandle{fd};
+    if (error == 0 && *lock == nullptr) error = ENOMEM;
+    if (error != 0) ::close(fd);
+    return error;
+  }
+};
+
+}  // namespace
+
+FileSystem &systemFileSystem() {
+  static PosixFileSystem fs;
+  return fs;
 }
 
 }  // namespace pk::platform

@@ -116,8 +116,9 @@ std::string getEnv(const char *name) {
   return value != nullptr ? value : "";
 }
 std::string userDataRoot() {
+  // The user's own profile; never a folder that other users share.
   std::string root = getEnv("APPDATA");
-  return root.empty() ? "C:\\" : root;
+  return root.empty() ? getEnv("LOCALAPPDATA") : root;
 }
 int lastErrno() { return errno; }
 
@@ -132,6 +133,158 @@ bool makeDirectories(const char *path) {
     }
   }
   return isDirectory(path);
+}
+
+// ---- The library's own files ------------------------------------------------
+
+struct FileHandle {
+  HANDLE h;
+  std::string path;
+};
+
+namespace {
+
+int errnoOf(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return ENOENT;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_ACCESS_DENIED:
+      return EACCES;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return EBUSY;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    default:
+      return EIO;
+  }
+}
+int lastError() { return errnoOf(GetLastError()); }
+
+bool isPlainFile(DWORD attributes) {
+  return (attributes &
+          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
+FileHandle *adopt(HANDLE h, const char *path) {
+  auto *file = new (std::nothrow) FileHandle{h, std::string()};
+  if (file == nullptr) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  file->path = path;
+  return file;
+}
+
+class Win32FileSystem final : public FileSystem {
+ public:
+  int createNew(const char *path, FileHandle **file) override {
+    // CREATE_NEW fails on anything already there, a link included; the
+    // temporary attribute marks the file incomplete until markComplete.
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return lastError();
+    *file = adopt(h, path);
+    return *file != nullptr ? 0 : ENOMEM;
+  }
+  int write(FileHandle *file, const char *data, size_t size) override {
+    while (size > 0) {
+      DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+      DWORD written = 0;
+      if (!WriteFile(file->h, data, chunk, &written, nullptr)) return lastError();
+      if (written == 0) return EIO;
+      data += written;
+      size -= written;
+    }
+    return 0;
+  }
+  int sync(FileHandle *file) override { return FlushFileBuffers(file->h) ? 0 : lastError(); }
+  int markComplete(FileHandle *file) override {
+    return SetFileAttributesA(file->path.c_str(), FILE_ATTRIBUTE_NORMAL) ? 0 : lastError();
+  }
+  int close(FileHandle *file) override {
+    int error = CloseHandle(file->h) ? 0 : lastError();
+    delete file;
+    return error;
+  }
+  int rename(const char *from, const char *to) override {
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
+    return lastError();
+  }
+  int remove(const char *path) override { return DeleteFileA(path) ? 0 : lastError(); }
+  // MoveFileEx with MOVEFILE_WRITE_THROUGH has already made the rename durable.
+  int syncDirectory(const char *) override { return 0; }
+  int inspect(const char *path, FileKind *kind, bool *complete) override {
+    DWORD attributes = GetFileAttributesA(path);
+    *complete = false;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      *kind = FileKind::Missing;
+      int error = lastError();
+      return error == ENOENT ? 0 : error;
+    }
+    *kind = isPlainFile(attributes) ? FileKind::Regular : FileKind::Other;
+    *complete = isPlainFile(attributes) && (attributes & FILE_ATTRIBUTE_TEMPORARY) == 0;
+    return 0;
+  }
+  int readRegular(const char *path, size_t maxBytes, std::string *content) override {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return lastError();
+    if (!isPlainFile(attributes)) return kNotRegularFile;
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return lastError();
+    int error = 0;
+    LARGE_INTEGER size{};
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+      error = kNotRegularFile;
+    } else if (!GetFileSizeEx(h, &size)) {
+      error = lastError();
+    } else if (static_cast<unsigned long long>(size.QuadPart) > maxBytes) {
+      error = kFileTooLarge;
+    }
+    content->clear();
+    char buffer[8192];
+    while (error == 0) {
+      DWORD n = 0;
+      if (!ReadFile(h, buffer, sizeof buffer, &n, nullptr)) error = lastError();
+      if (error != 0 || n == 0) break;
+      if (content->size() + n > maxBytes)
+        error = kFileTooLarge;
+      else
+        content->append(buffer, n);
+    }
+    CloseHandle(h);
+    if (error != 0) content->clear();
+    return error;
+  }
+  int lockExclusive(const char *path, FileHandle **lock) override {
+    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return lastError();
+    OVERLAPPED at{};
+    if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
+      int error = lastError();
+      CloseHandle(h);
+      return error;
+    }
+    *lock = adopt(h, path);
+    return *lock != nullptr ? 0 : ENOMEM;
+  }
+};
+
+}  // namespace
+
+FileSystem &systemFileSystem() {
+  static Win32FileSystem fs;
+  return fs;
 }
 
 }  // namespace pk::platform

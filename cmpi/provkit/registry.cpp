@@ -2,15 +2,22 @@
 // filers.dat, which is replaced as a whole through filers.dat.tmp while the
 // previous version is kept as filers.dat.back.
 //
-// Crash safety rests on two rules.  The new file is complete and on disk
-// before anything is removed or renamed, and filers.dat only ever disappears
-// by becoming filers.dat.back.  So at every instant either filers.dat or
-// filers.dat.back holds a whole list, and the first load of a process puts
-// filers.dat.back back when an update was cut off between its two renames.
+// Crash safety rests on two rules.  The new file is complete, marked complete
+// and on disk before anything is removed or renamed, and filers.dat only ever
+// disappears by becoming filers.dat.back (nothing removes it).  So at every
+// instant filers.dat, or else filers.dat.back, holds a whole list, and when
+// filers.dat is missing a complete filers.dat.tmp is the newest list: the
+// first load of a process puts it in place.  A filers.dat that is missing
+// otherwise was removed on purpose and means an empty registry.
+//
+// Updates hold the registry lock against the other threads of the process and
+// the data directory's lock file against other processes; an add reads the
+// file afresh under both, so adds of several processes all stay.
 #include "provkit/registry.h"
 
 #include <cmpimacs.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +27,7 @@
 
 #include "guards.h"
 #include "provkit/frame.h"
+#include "wbemkelvai/filerline.h"
 
 namespace pk {
 namespace {
@@ -40,11 +48,6 @@ WSIList *subscribers = nullptr;  // guarded by subscriberLock
 
 using Text = WsiText;
 
-struct FileClose {
-  void operator()(std::FILE *file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileClose>;
-
 struct AddressesFree {
   void operator()(WSIList *list) const { WSIList_free(list, wsifree); }
 };
@@ -56,11 +59,20 @@ void failLogged(const CMPIBroker *broker, CMPIStatus *status, const StatusRecord
   raiseCMPIErrorKELVA(broker, status, record.get());
 }
 
+void failLogged(const CMPIBroker *broker, CMPIStatus *status, const std::string &text) {
+  logErrorStatus(broker, kLogId, text.c_str());
+  fail(broker, status, text.c_str());
+}
+
 // "Unable to open <path>, errno: <n>" in the 128 bytes the message has always had.
 std::string openFailure(const char *path, int error) {
   char text[128];
   std::snprintf(text, sizeof text, "Unable to open %s, errno: %d", path, error);
   return text;
+}
+
+std::string withErrno(const std::string &what, int error) {
+  return what + ", errno: " + std::to_string(error);
 }
 
 Text buildPath(char *(*build)(KELVAStatus *), const CMPIBroker *broker, CMPIStatus *status) {
@@ -73,114 +85,161 @@ Text buildPath(char *(*build)(KELVAStatus *), const CMPIBroker *broker, CMPIStat
   return path;
 }
 
-std::string parentDirectory(const char *path) {
-  std::string text(path);
-  size_t cut = text.find_last_of(std::string("/") + platform::pathSeparator());
-  if (cut == std::string::npos) return ".";
-  return cut == 0 ? text.substr(0, 1) : text.substr(0, cut);
+std::string lockPathOf(const char *dat) {
+  return platform::joinPath(platform::parentDirectory(dat), platform::kDirectoryLockName);
 }
 
-// A rename is durable only once its directory is; a failure here does not
-// undo the update, so it is only logged.
-void syncDirectoryOf(const CMPIBroker *broker, const char *path) {
-  std::string dir = parentDirectory(path);
-  if (int error = platform::syncDirectory(dir.c_str()); error != 0) {
-    char text[160];
-    std::snprintf(text, sizeof text, "Unable to sync directory %s, errno: %d", dir.c_str(), error);
-    CMLogMessage(broker, CMPI_SEV_WARNING, kLogId, text, nullptr);
+// Every update of the data directory's files, by any process, holds its lock
+// file; false with the status set when it cannot be taken.
+bool lockDataDirectory(const CMPIBroker *broker, CMPIStatus *status, platform::FileLock &lock,
+                       const char *dat) {
+  std::string path = lockPathOf(dat);
+  if (int error = lock.acquire(path.c_str()); error != 0) {
+    failLogged(broker, status, withErrno("Unable to lock the data directory with " + path, error));
+    return false;
   }
-}
-
-// Pushes a written temporary file to the disk and closes it; false with the
-// status set when either fails, since the file may then be incomplete.
-bool syncAndClose(const CMPIBroker *broker, CMPIStatus *status, File file, const char *path) {
-  int error = platform::syncFile(file.get());
-  if (std::fclose(file.release()) != 0 && error == 0) error = platform::lastErrno();
-  if (error == 0) return true;
-  char text[128];
-  std::snprintf(text, sizeof text, "Unable to write %s, errno: %d", path, error);
-  logErrorStatus(broker, kLogId, text);
-  fail(broker, status, text);
-  return false;
+  return true;
 }
 
 // ---- The file ---------------------------------------------------------------
 
 // New (wsicalloc) line "systemId:host:userName:connParam1:connParam2:connParam3:password",
-// not yet encoded; null with the status set on failure.
+// not yet encoded; null with the status set on failure, and for a record whose
+// fields would not read back the same.
 char *formatFilerRecord(const CMPIBroker *broker, CMPIStatus *status, const Filer *filer) {
   if (filer == nullptr) {
     fail(broker, status, "No filer passed in.");
     return nullptr;
   }
-  if (filer->systemId == nullptr) {
+  if (filer->systemId == nullptr || filer->systemId[0] == '\0') {
     fail(broker, status, "No System ID specified.");
+    return nullptr;
+  }
+  if (const char *why =
+          filerline::refusal(filer->systemId, filer->host, filer->userName, filer->password)) {
+    fail(broker, status, why);
     return nullptr;
   }
   const char *host = filer->host != nullptr ? filer->host : "";
   const char *user = filer->userName != nullptr ? filer->userName : "";
   const char *password = filer->password != nullptr ? filer->password : "";
-  const char *format = "%s:%s:%s:%d:%d:%d:%s";
   // Six colons, the terminator and 15 digits cover the usual numbers; wider
   // ones get the room they need rather than a cut-off password.
   size_t size = std::strlen(filer->systemId) + std::strlen(host) + std::strlen(user) +
                 std::strlen(password) + 22;
-  int needed = std::snprintf(nullptr, 0, format, filer->systemId, host, user, filer->connParam1,
-                             filer->connParam2, filer->connParam3, password);
+  int needed = std::snprintf(nullptr, 0, filerline::kFormat, filer->systemId, host, user,
+                             filer->connParam1, filer->connParam2, filer->connParam3, password);
   if (needed >= 0 && static_cast<size_t>(needed) + 1 > size) size = static_cast<size_t>(needed) + 1;
   char *line = static_cast<char *>(wsicalloc(size, 1));
   if (line == nullptr) {
     fail(broker, status, "Unable to allocate string");
     return nullptr;
   }
-  std::snprintf(line, size, format, filer->systemId, host, user, filer->connParam1,
+  std::snprintf(line, size, filerline::kFormat, filer->systemId, host, user, filer->connParam1,
                 filer->connParam2, filer->connParam3, password);
   return line;
 }
 
-bool writeFilerRecord(const CMPIBroker *broker, CMPIStatus *status, std::FILE *file,
-                      const char *line) {
-  StatusRecord record;
-  writeFilerToDisk(record.get(), file, line);
-  if (!record.failed()) return true;
-  failLogged(broker, status, record);
+// Appends an encoded line and its line end to the new file's content.
+void writeFilerRecord(std::string &content, const char *line) {
+  content.append(line);
+  content.push_back(filerline::kLineEnd);
+}
+
+// Overwrites a text that held passwords before it is released.
+struct Wiped {
+  std::string text;
+  Wiped() = default;
+  ~Wiped() { std::fill(text.begin(), text.end(), '\0'); }
+  Wiped(const Wiped &) = delete;
+  Wiped &operator=(const Wiped &) = delete;
+};
+
+// False with the status set when the new file would be larger than a load reads.
+bool withinBound(const CMPIBroker *broker, CMPIStatus *status, const std::string &content) {
+  if (content.size() <= filerline::kMaxFileBytes) return true;
+  failLogged(broker, status,
+             "filers.dat would grow beyond " + std::to_string(filerline::kMaxFileBytes) +
+                 " bytes; the change is not stored");
   return false;
 }
 
-// filers.dat is missing while filers.dat.back exists only when an update was
-// cut off between its two renames (or its final rename failed): the back file
-// is then the last list whose update completed.  Put it back the same way an
-// update would, so that a crash during the repair changes nothing.
-void restoreInterruptedUpdate(const CMPIBroker *broker) {
-  StatusRecord record;
-  Text dat(buildFilerDatPath(record.get()));
-  Text tmp(buildFilerTmpPath(record.get()));
-  Text back(buildFilerBackPath(record.get()));
-  if (dat == nullptr || tmp == nullptr || back == nullptr || record.failed()) return;
-  if (platform::fileExists(dat.get()) || !platform::fileExists(back.get())) return;
-  if (copyFilerDat(record.get(), back.get(), tmp.get()) == 0) {
-    logErrorStatus(broker, kLogId, record.message());
+// Puts the new content in place of filers.dat through filers.dat.tmp, keeping
+// the last version as filers.dat.back.  False with the status set when the
+// new list did not become filers.dat.  `backedUp` tells whether filers.dat
+// became filers.dat.back; an add makes the back file itself when it did not,
+// while a rewrite reports it and goes on.
+bool replaceFilersFile(const CMPIBroker *broker, CMPIStatus *status, const char *dat,
+                       const char *tmp, const char *back, const std::string &content, bool isAdd,
+                       bool &backedUp) {
+  platform::WriteOutcome outcome = platform::replaceFile({dat, tmp, back}, content);
+  switch (outcome.failedStep) {
+    case platform::WriteStep::None:
+    case platform::WriteStep::Replace:
+      break;
+    case platform::WriteStep::Create: {
+      std::string text = openFailure(tmp, outcome.error);
+      if (isAdd) logErrorStatus(broker, kLogId, text.c_str());
+      fail(broker, status, text.c_str());
+      return false;
+    }
+    default:
+      failLogged(broker, status, withErrno(std::string("Unable to write ") + tmp, outcome.error));
+      return false;
+  }
+  backedUp = outcome.previousError == 0;
+  if (!backedUp && !isAdd) fail(broker, status, "Failed to rename filers.dat to filers.dat.back");
+  if (!outcome.ok()) {
+    fail(broker, status, "Failed to rename filers.dat.tmp to filers.dat");
+    return false;
+  }
+  // A rename is durable only once its directory is; the update is done
+  // either way, so this is only logged.
+  if (outcome.directoryError != 0) {
+    std::string text =
+        withErrno("Unable to sync the directory of " + std::string(dat), outcome.directoryError);
+    CMLogMessage(broker, CMPI_SEV_WARNING, kLogId, text.c_str(), nullptr);
+  }
+  return true;
+}
+
+// When filers.dat is missing and filers.dat.tmp is complete, an update was cut
+// off between its two renames (or its last rename failed): the temporary file
+// is the newest whole list, and it takes its place, at the first load and
+// before every update (which would otherwise remove it as stale).  Nothing
+// else is restored: a filers.dat removed by hand means an empty registry.
+// The caller holds the data directory's lock.
+void recoverInterruptedUpdate(const CMPIBroker *broker, const char *dat, const char *tmp) {
+  platform::FileSystem &fs = platform::fileSystem();
+  platform::FileKind kind = platform::FileKind::Missing;
+  bool complete = false;
+  if (fs.inspect(dat, &kind, &complete) != 0 || kind != platform::FileKind::Missing) return;
+  if (fs.inspect(tmp, &kind, &complete) != 0 || kind != platform::FileKind::Regular || !complete)
+    return;
+  if (int error = fs.rename(tmp, dat); error != 0) {
+    logErrorStatus(broker, kLogId,
+                   withErrno("Unable to restore filers.dat from filers.dat.tmp", error).c_str());
     return;
   }
-  File file(std::fopen(tmp.get(), "ab"));
-  int error = file == nullptr ? platform::lastErrno() : platform::syncFile(file.get());
-  file.reset();
-  if (error == 0) error = platform::renameFile(tmp.get(), dat.get());
-  if (error != 0) {
-    char text[160];
-    std::snprintf(text, sizeof text, "Unable to restore filers.dat from filers.dat.back, errno: %d",
-                  error);
-    logErrorStatus(broker, kLogId, text);
-    return;
-  }
-  syncDirectoryOf(broker, dat.get());
+  fs.syncDirectory(platform::parentDirectory(dat).c_str());
   CMLogMessage(broker, CMPI_SEV_WARNING, kLogId,
-               "filers.dat restored from filers.dat.back after an interrupted update", nullptr);
+               "filers.dat restored from filers.dat.tmp after an interrupted update", nullptr);
 }
 
 // Runs once, under the registry lock, into the new list.
 void loadFilersFromDisk(const CMPIBroker *broker, CMPIStatus *status) {
-  restoreInterruptedUpdate(broker);
+  {
+    StatusRecord record;
+    Text dat(buildFilerDatPath(record.get()));
+    Text tmp(buildFilerTmpPath(record.get()));
+    platform::FileLock lock;
+    // Without the paths or the lock the load below reports what is wrong.
+    if (dat != nullptr && tmp != nullptr && !record.failed() &&
+        lock.acquire(lockPathOf(dat.get()).c_str()) == 0)
+      recoverInterruptedUpdate(broker, dat.get(), tmp.get());
+  }
+  // Read without the directory lock: the reader takes it itself to keep lines
+  // it cannot read, and a rename never shows it half a file.
   StatusRecord record;
   getFilersFromDiskFile(record.get(), filers);
   if (record.failed()) failLogged(broker, status, record);
@@ -196,30 +255,23 @@ void rewriteFilersFile(const CMPIBroker *broker, CMPIStatus *status) {
   if (tmp == nullptr) return;
 
   BrokerLock lock(broker, registryLock.load(std::memory_order_acquire));
-  File file(std::fopen(tmp.get(), "w+b"));
-  if (file == nullptr) {
-    fail(broker, status, openFailure(tmp.get(), platform::lastErrno()).c_str());
-    return;
-  }
+  platform::FileLock dirLock;
+  if (!lockDataDirectory(broker, status, dirLock, dat.get())) return;
+  recoverInterruptedUpdate(broker, dat.get(), tmp.get());
+  Wiped content;
   for (WSIListPos *at = WSIList_getFirst(filers); at != nullptr && !failed(status);
        at = WSIList_getNext(at)) {
     Text line(formatFilerRecord(broker, status, static_cast<Filer *>(WSIList_getElement(at))));
     if (line == nullptr) break;
     basicEncode(line.get());
-    writeFilerRecord(broker, status, file.get(), line.get());
+    writeFilerRecord(content.text, line.get());
+    std::memset(line.get(), 0, std::strlen(line.get()));
   }
   if (failed(status)) return;  // filers.dat and filers.dat.back stay as they are
-  if (!syncAndClose(broker, status, std::move(file), tmp.get())) return;
-
-  platform::removeFile(back.get());
-  if (platform::renameFile(dat.get(), back.get()) != 0)
-    fail(broker, status, "Failed to rename filers.dat to filers.dat.back");
-  platform::removeFile(dat.get());
-  if (platform::renameFile(tmp.get(), dat.get()) != 0) {
-    fail(broker, status, "Failed to rename filers.dat.tmp to filers.dat");
-    return;
-  }
-  syncDirectoryOf(broker, dat.get());
+  if (!withinBound(broker, status, content.text)) return;
+  bool backedUp = false;
+  replaceFilersFile(broker, status, dat.get(), tmp.get(), back.get(), content.text, false,
+                    backedUp);
 }
 
 // ---- Lock and list ---------------------------------------------------------
@@ -320,33 +372,40 @@ bool appendToFileAndList(const CMPIBroker *broker, CMPIStatus *status, Filer *fi
   if (back == nullptr) return false;
 
   BrokerLock lock(broker, theRegistryLock());
-  {
-    StatusRecord record;
-    if (copyFilerDat(record.get(), dat.get(), tmp.get()) == 0 || record.failed()) {
-      raiseCMPIErrorKELVA(broker, status, record.get());
-      return false;
-    }
-  }
-  File file(std::fopen(tmp.get(), "ab"));
-  if (file == nullptr) {
-    std::string text = openFailure(tmp.get(), platform::lastErrno());
-    logErrorStatus(broker, kLogId, text.c_str());
-    fail(broker, status, text.c_str());
+  platform::FileLock dirLock;
+  if (!lockDataDirectory(broker, status, dirLock, dat.get())) return false;
+  // A list left in filers.dat.tmp by a cut-off update is the one to build on.
+  recoverInterruptedUpdate(broker, dat.get(), tmp.get());
+  // The file as it is now, which another process may have changed since the
+  // load: its lines stay as they are, whether this process could read them or not.
+  Wiped content;
+  int error =
+      platform::fileSystem().readRegular(dat.get(), filerline::kMaxFileBytes, &content.text);
+  if (error == platform::kNotRegularFile) {
+    failLogged(broker, status, std::string("Unable to read ") + dat.get() + ": not a regular file");
     return false;
   }
-  if (!writeFilerRecord(broker, status, file.get(), line)) return false;
-  if (!syncAndClose(broker, status, std::move(file), tmp.get())) return false;
+  if (error == platform::kFileTooLarge) {
+    failLogged(broker, status,
+               std::string("Unable to read ") + dat.get() + ": larger than " +
+                   std::to_string(filerline::kMaxFileBytes) + " bytes");
+    return false;
+  }
+  if (error != 0 && error != ENOENT) {
+    failLogged(broker, status, withErrno(std::string("Unable to read ") + dat.get(), error));
+    return false;
+  }
+  // A last line without its line end is ended, not run into by the new one.
+  if (!content.text.empty() && content.text.back() != filerline::kLineEnd)
+    content.text.push_back(filerline::kLineEnd);
+  writeFilerRecord(content.text, line);
+  if (!withinBound(broker, status, content.text)) return false;
 
-  platform::removeFile(back.get());
-  // Fails when there is no filers.dat yet; the back file is then made below.
-  bool backedUp = platform::renameFile(dat.get(), back.get()) == 0;
-  platform::removeFile(dat.get());
-  if (platform::renameFile(tmp.get(), dat.get()) != 0) {
-    fail(broker, status, "Failed to rename filers.dat.tmp to filers.dat");
+  bool backedUp = false;
+  if (!replaceFilersFile(broker, status, dat.get(), tmp.get(), back.get(), content.text, true,
+                         backedUp))
     return false;
-  }
-  syncDirectoryOf(broker, dat.get());
-  if (!backedUp) {
+  if (!backedUp) {  // there was no filers.dat: the back file starts as the new one
     StatusRecord ignored;
     copyFilerDat(ignored.get(), dat.get(), back.get());
   }
@@ -366,50 +425,55 @@ CMPIStatus addFilerToList(const CMPIBroker *broker, Filer *filer) {
   using namespace pk;
   CMPIStatus result{CMPI_RC_OK, nullptr};
   CMPIStatus *status = &result;
-  if (!initFilerRegistry(broker, status) || failed(status)) return result;
-  Text line(formatFilerRecord(broker, status, filer));
-  if (line == nullptr) return result;
-  basicEncode(line.get());
+  // An exception can only escape before the record is listed: the caller keeps it.
+  cEdgeVoid(broker, status, [&] {
+    if (!initFilerRegistry(broker, status) || failed(status)) return;
+    Text line(formatFilerRecord(broker, status, filer));
+    if (line == nullptr) return;
+    basicEncode(line.get());
 
-  bool listed = false;
-  if (!appendToFileAndList(broker, status, filer, line.get(), listed)) return result;
-  notifyFilerChange(broker, FILER_CHANGE_ADDED, filer);
+    bool listed = false;
+    if (!appendToFileAndList(broker, status, filer, line.get(), listed)) return;
+    notifyFilerChange(broker, FILER_CHANGE_ADDED, filer);
 
-  {
-    StatusRecord record;
-    if (FilerCache_addEntry(filer, 1, record.get()) == 0 || record.failed()) {
-      clearKELVAStatus(record.get());
-      FilerCache_addEntry(filer, 0, record.get());
+    {
+      StatusRecord record;
+      if (FilerCache_addEntry(filer, 1, record.get()) == 0 || record.failed()) {
+        clearKELVAStatus(record.get());
+        FilerCache_addEntry(filer, 0, record.get());
+      }
     }
-  }
-  {
-    StatusRecord record;
-    if (addCloningMutexNode(filer, record.get()) == 0 || record.failed())
-      fail(broker, status, "Unable to add a Cloning Mutex Node.");
-  }
-  // A record that could not join the list is nobody's once the add is done.
-  if (!listed) freeFiler(filer);
+    {
+      StatusRecord record;
+      if (addCloningMutexNode(filer, record.get()) == 0 || record.failed())
+        fail(broker, status, "Unable to add a Cloning Mutex Node.");
+    }
+    // A record that could not join the list is nobody's once the add is done.
+    if (!listed) freeFiler(filer);
+  });
   return result;
 }
 
 void removeFilerFromList(const CMPIBroker *broker, CMPIStatus *status, const Filer *filer) {
   using namespace pk;
   StatusSlot place(status);
-  if (!initFilerRegistry(broker, place.get())) return;
-  {
-    BrokerLock lock(broker, theRegistryLock());
-    Filer *found = findRegisteredFiler(filer != nullptr ? filer->systemId : nullptr);
-    if (found != nullptr) {
-      WSIList_remove(filers, found);
-      StatusRecord record;
-      FilerCache_deleteEntry(found, record.get());
-      clearKELVAStatus(record.get());
-      deleteCloningMutexNode(found, record.get());
-      freeFiler(found);
+  cEdgeVoid(broker, place.get(), [&] {
+    if (!initFilerRegistry(broker, place.get())) return;
+    {
+      BrokerLock lock(broker, theRegistryLock());
+      Filer *found = findRegisteredFiler(filer != nullptr ? filer->systemId : nullptr);
+      if (found != nullptr) {
+        WSIList_remove(filers, found);
+        StatusRecord record;
+        FilerCache_deleteEntry(found, record.get());
+        clearKELVAStatus(record.get());
+        deleteCloningMutexNode(found, record.get());
+        freeFiler(found);
+      }
     }
-  }
-  rewriteFilersFile(broker, place.get());
-  if (!place.failed()) notifyFilerChange(broker, FILER_CHANGE_REMOVED, filer);
+    rewriteFilersFile(broker, place.get());
+    if (!place.failed()) notifyFilerChange(broker, FILER_CHANGE_REMOVED, filer);
+  });
 }
 
 void modifyFiler(const CMPIBroker *broker, CMPIStatus *status, const Filer *oldFiler,
@@ -424,23 +488,26 @@ void modifyFiler(const CMPIBroker *broker, CMPIStatus *status, const Filer *oldF
 WSIList *getFilerList(const CMPIBroker *broker, CMPIStatus *status) {
   using namespace pk;
   StatusSlot place(status);
-  clearCMPIError(broker, place.get());
-  if (!initFilerRegistry(broker, place.get()) || place.failed()) {
-    CMPIString *message = place.get()->msg;
-    logErrorStatus(broker, kLogId, message != nullptr ? CMGetCharsPtr(message, nullptr) : nullptr);
-    return nullptr;
-  }
-  WSIList *copy = nullptr;
-  {
-    BrokerLock lock(broker, theRegistryLock());
-    copy = WSIList_copy(filers, copyFiler, freeFiler);
-  }
-  if (copy == nullptr) {
-    fail(broker, place.get(), "Insufficient memory");
-    return nullptr;
-  }
-  CMLogMessage(broker, CMPI_SEV_WARNING, kLogId, "Got List of Filers.", nullptr);
-  return copy;
+  return cEdge(broker, place.get(), static_cast<WSIList *>(nullptr), [&]() -> WSIList * {
+    clearCMPIError(broker, place.get());
+    if (!initFilerRegistry(broker, place.get()) || place.failed()) {
+      CMPIString *message = place.get()->msg;
+      logErrorStatus(broker, kLogId,
+                     message != nullptr ? CMGetCharsPtr(message, nullptr) : nullptr);
+      return nullptr;
+    }
+    WSIList *copy = nullptr;
+    {
+      BrokerLock lock(broker, theRegistryLock());
+      copy = WSIList_copy(filers, copyFiler, freeFiler);
+    }
+    if (copy == nullptr) {
+      fail(broker, place.get(), "Insufficient memory");
+      return nullptr;
+    }
+    CMLogMessage(broker, CMPI_SEV_WARNING, kLogId, "Got List of Filers.", nullptr);
+    return copy;
+  });
 }
 
 WSIList *getFilers(CMPIStatus *status, const CMPIBroker *broker, const CMPIContext *,
@@ -454,10 +521,12 @@ WSIList *getFilers(CMPIStatus *status, const CMPIBroker *broker, const CMPIConte
 Filer *filerExists(const CMPIBroker *broker, CMPIStatus *status, const char *systemId) {
   using namespace pk;
   StatusSlot place(status);
-  if (!initFilerRegistry(broker, place.get()) || place.failed()) return nullptr;
-  BrokerLock lock(broker, theRegistryLock());
-  Filer *found = findRegisteredFiler(systemId);
-  return found != nullptr ? copyForCaller(broker, place.get(), found) : nullptr;
+  return cEdge(broker, place.get(), static_cast<Filer *>(nullptr), [&]() -> Filer * {
+    if (!initFilerRegistry(broker, place.get()) || place.failed()) return nullptr;
+    BrokerLock lock(broker, theRegistryLock());
+    Filer *found = findRegisteredFiler(systemId);
+    return found != nullptr ? copyForCaller(broker, place.get(), found) : nullptr;
+  });
 }
 
 Filer *getFilerByName(CMPIStatus *status, const CMPIBroker *broker, const CMPIContext *,
@@ -474,56 +543,65 @@ Filer *filerExistsFromKeys(const CMPIBroker *broker, CMPIStatus *status, const c
                            int connParam2) {
   using namespace pk;
   StatusSlot place(status);
-  if (!initFilerRegistry(broker, place.get()) || place.failed()) {
-    clearCMPIError(broker, place.get());
+  return cEdge(broker, place.get(), static_cast<Filer *>(nullptr), [&]() -> Filer * {
+    if (!initFilerRegistry(broker, place.get()) || place.failed()) {
+      clearCMPIError(broker, place.get());
+      return nullptr;
+    }
+    BrokerLock lock(broker, theRegistryLock());
+    for (WSIListPos *at = WSIList_getFirst(filers); at != nullptr; at = WSIList_getNext(at)) {
+      auto *filer = static_cast<Filer *>(WSIList_getElement(at));
+      if (strCompare(filer->host, host) != 0 || filer->connParam2 != connParam2) continue;
+      Filer *copy = copyForCaller(broker, place.get(), filer);
+      if (copy != nullptr) clearCMPIError(broker, place.get());
+      return copy;
+    }
     return nullptr;
-  }
-  BrokerLock lock(broker, theRegistryLock());
-  for (WSIListPos *at = WSIList_getFirst(filers); at != nullptr; at = WSIList_getNext(at)) {
-    auto *filer = static_cast<Filer *>(WSIList_getElement(at));
-    if (strCompare(filer->host, host) != 0 || filer->connParam2 != connParam2) continue;
-    Filer *copy = copyForCaller(broker, place.get(), filer);
-    if (copy != nullptr) clearCMPIError(broker, place.get());
-    return copy;
-  }
-  return nullptr;
+  });
 }
 
 Filer *findFilerByIPAddress(const CMPIBroker *broker, const char *address, CMPIStatus *status) {
   using namespace pk;
   StatusSlot place(status);
-  if (!initFilerRegistry(broker, place.get()) || place.failed()) return nullptr;
-  // The filers are asked under the registry lock, so a slow filer holds up
-  // every registry user; the list must not change under the walk.
-  BrokerLock lock(broker, theRegistryLock());
-  for (WSIListPos *at = WSIList_getFirst(filers); at != nullptr; at = WSIList_getNext(at)) {
-    auto *filer = static_cast<Filer *>(WSIList_getElement(at));
-    StatusRecord record;
-    std::unique_ptr<WSIList, AddressesFree> addresses(getAllIPV4IPs(filer, record.get()));
-    if (addresses == nullptr || record.failed()) {
-      raiseCMPIErrorKELVA(broker, place.get(), record.get());
-      return nullptr;
+  return cEdge(broker, place.get(), static_cast<Filer *>(nullptr), [&]() -> Filer * {
+    if (!initFilerRegistry(broker, place.get()) || place.failed()) return nullptr;
+    // The filers are asked under the registry lock, so a slow filer holds up
+    // every registry user; the list must not change under the walk.
+    BrokerLock lock(broker, theRegistryLock());
+    for (WSIListPos *at = WSIList_getFirst(filers); at != nullptr; at = WSIList_getNext(at)) {
+      auto *filer = static_cast<Filer *>(WSIList_getElement(at));
+      StatusRecord record;
+      std::unique_ptr<WSIList, AddressesFree> addresses(getAllIPV4IPs(filer, record.get()));
+      if (addresses == nullptr || record.failed()) {
+        raiseCMPIErrorKELVA(broker, place.get(), record.get());
+        return nullptr;
+      }
+      for (WSIListPos *a = WSIList_getFirst(addresses.get()); a != nullptr;
+           a = WSIList_getNext(a)) {
+        if (strCompare(address, static_cast<const char *>(WSIList_getElement(a))) == 0)
+          return copyForCaller(broker, place.get(), filer);
+      }
     }
-    for (WSIListPos *a = WSIList_getFirst(addresses.get()); a != nullptr; a = WSIList_getNext(a)) {
-      if (strCompare(address, static_cast<const char *>(WSIList_getElement(a))) == 0)
-        return copyForCaller(broker, place.get(), filer);
-    }
-  }
-  return nullptr;
+    return nullptr;
+  });
 }
 
 void subscribeToFilerChange(const CMPIBroker *broker, void *, FilerChangeCallback callback) {
   using namespace pk;
-  if (broker == nullptr || !ensureSubscribers(broker)) return;
-  BrokerLock lock(broker, subscriberLock.load(std::memory_order_acquire));
-  WSIList_append(subscribers, reinterpret_cast<void *>(callback));
+  cEdgeVoid(broker, nullptr, [&] {
+    if (broker == nullptr || !ensureSubscribers(broker)) return;
+    BrokerLock lock(broker, subscriberLock.load(std::memory_order_acquire));
+    WSIList_append(subscribers, reinterpret_cast<void *>(callback));
+  });
 }
 
 void unsubscribeToFilerChange(const CMPIBroker *broker, void *, FilerChangeCallback callback) {
   using namespace pk;
-  if (broker == nullptr || !ensureSubscribers(broker)) return;
-  BrokerLock lock(broker, subscriberLock.load(std::memory_order_acquire));
-  WSIList_remove(subscribers, reinterpret_cast<void *>(callback));
+  cEdgeVoid(broker, nullptr, [&] {
+    if (broker == nullptr || !ensureSubscribers(broker)) return;
+    BrokerLock lock(broker, subscriberLock.load(std::memory_order_acquire));
+    WSIList_remove(subscribers, reinterpret_cast<void *>(callback));
+  });
 }
 
 void returnOrFreeFiler(Filer *filer, Filer **place, const CMPIStatus *status) {
@@ -535,3 +613,36 @@ void returnOrFreeFiler(Filer *filer, Filer **place, const CMPIStatus *status) {
 }
 
 }  // extern "C"
+
+namespace pk::testing {
+
+PK_TEST_HOOK platform::FileSystem *useProvkitFileSystem(platform::FileSystem *fs) {
+  return platform::exchangeFileSystem(fs);
+}
+
+PK_TEST_HOOK void resetFilerRegistry(const CMPIBroker *broker) {
+  std::lock_guard<std::mutex> guard(creationLock);
+  if (filers != nullptr) {
+    while (!WSIList_isEmpty(filers)) {
+      auto *filer = static_cast<Filer *>(
+          WSIList_remove(filers, WSIList_getFirstElement(filers, nullptr, nullptr)));
+      StatusRecord record;
+      FilerCache_deleteEntry(filer, record.get());
+      clearKELVAStatus(record.get());
+      deleteCloningMutexNode(filer, record.get());
+      freeFiler(filer);
+    }
+    WSIList_free(filers, nullptr);
+    filers = nullptr;
+  }
+  registryLoaded.store(false, std::memory_order_release);
+  if (subscribers != nullptr) WSIList_free(subscribers, nullptr);
+  subscribers = nullptr;
+  subscribersCreated.store(false, std::memory_order_release);
+  for (std::atomic<CMPI_MUTEX_TYPE> *slot : {&registryLock, &subscriberLock}) {
+    CMPI_MUTEX_TYPE mutex = slot->exchange(nullptr);
+    if (mutex != nullptr && broker != nullptr) broker->xft->destroyMutex(mutex);
+  }
+}
+
+}  // namespace pk::testing

@@ -1,9 +1,9 @@
 // Filer records, the data directory and filers.dat, InstanceIDs, property
 // lists and the per-filer cloning locks.
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "diag.h"
+#include "filerline.h"
 #include "platform/platform.h"
 #include "wbemkelvai/wsifiler.h"
 
@@ -62,36 +63,80 @@ bool parseInt32(const std::string &text, int32_t &out) {
   return true;
 }
 
-// A decoded line "systemId:host:userName:p1:p2:p3:password"; the password takes
-// the rest of the line, ':' included.
+// A record from a decoded line, or null when the line is not one.
 Filer *parseLine(const std::string &line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  while (fields.size() < 6) {
-    size_t colon = line.find(':', start);
-    if (colon == std::string::npos) return nullptr;
-    fields.push_back(line.substr(start, colon - start));
-    start = colon + 1;
-  }
-  fields.push_back(line.substr(start));
+  filerline::Fields fields;
   Filer parsed{};
-  if (fields[0].empty() || fields[1].empty() || !parseInt32(fields[3], parsed.connParam1) ||
-      !parseInt32(fields[4], parsed.connParam2) || !parseInt32(fields[5], parsed.connParam3)) {
+  if (!filerline::split(line, fields) || fields.systemId.empty() ||
+      !parseInt32(std::string(fields.connParam1), parsed.connParam1) ||
+      !parseInt32(std::string(fields.connParam2), parsed.connParam2) ||
+      !parseInt32(std::string(fields.connParam3), parsed.connParam3)) {
     return nullptr;
   }
   auto *filer = static_cast<Filer *>(wsicalloc(1, sizeof(Filer)));
   if (filer == nullptr) return nullptr;
   *filer = parsed;
-  filer->systemId = newText(fields[0]);
-  filer->host = newText(fields[1]);
-  filer->userName = newText(fields[2]);
-  filer->password = newText(fields[6]);
+  filer->systemId = newText(std::string(fields.systemId));
+  filer->host = newText(std::string(fields.host));
+  filer->userName = newText(std::string(fields.userName));
+  filer->password = newText(std::string(fields.password));
   if (filer->systemId == nullptr || filer->host == nullptr || filer->userName == nullptr ||
       filer->password == nullptr) {
     freeFiler(filer);
     return nullptr;
   }
   return filer;
+}
+
+// Overwrites a text that held passwords before it is released.
+void wipe(std::string &text) { std::fill(text.begin(), text.end(), '\0'); }
+
+// "Unable to read <path>..." for a failed bounded read.
+std::string readFailure(const char *path, int error) {
+  if (error == platform::kNotRegularFile)
+    return std::string("Unable to read ") + path + ": not a regular file";
+  if (error == platform::kFileTooLarge)
+    return std::string("Unable to read ") + path + ": larger than " +
+           std::to_string(filerline::kMaxFileBytes) + " bytes";
+  return std::string("Unable to read ") + path + ", errno: " + std::to_string(error);
+}
+
+// Writes content to a new file at path in place of whatever was there (a link
+// is replaced, never written through), owner-only from the start; 0 or errno.
+int writeNewFile(const char *path, const std::string &content) {
+  platform::FileSystem &fs = platform::fileSystem();
+  int error = fs.remove(path);
+  if (error != 0 && error != ENOENT) return error;
+  platform::FileHandle *file = nullptr;
+  if ((error = fs.createNew(path, &file)) != 0) return error;
+  error = fs.write(file, content.data(), content.size());
+  if (error == 0) error = fs.markComplete(file);
+  if (error == 0) error = fs.sync(file);
+  int closed = fs.close(file);
+  return error != 0 ? error : closed;
+}
+
+// Keeps what was read from filers.dat beside it when some of its lines could
+// not be read, so that the rewrite that drops them loses nothing.
+// Takes the data directory's lock, so the caller must not hold it.
+void keepRejected(const char *path, const std::string &content, size_t skipped) {
+  std::string rejected = std::string(path) + ".rejected";
+  platform::FileLock lock;
+  platform::WriteOutcome outcome;
+  outcome.error = lock.acquire(
+      platform::joinPath(platform::parentDirectory(path), platform::kDirectoryLockName).c_str());
+  if (outcome.error == 0)
+    outcome = platform::replaceFile({rejected, rejected + ".tmp", std::string()}, content);
+  else
+    outcome.failedStep = platform::WriteStep::Create;
+  if (outcome.ok()) {
+    WSI_LOG(std::string(path) + ": " + std::to_string(skipped) +
+            " malformed line(s) skipped; the file as read is kept in " + rejected);
+  } else {
+    WSI_LOG(std::string(path) + ": " + std::to_string(skipped) +
+            " malformed line(s) skipped and the file could not be kept in " + rejected +
+            ", errno: " + std::to_string(outcome.error));
+  }
 }
 
 char *dataFilePath(KELVAStatus *status, const char *name) {
@@ -182,7 +227,15 @@ WSI_EXPORT int areFilersSame(const Filer *a, const Filer *b) {
 WSI_EXPORT char *buildDatFilePath(KELVAStatus *status) {
   try {
     std::string dir = platform::getEnv(WSI_DATA_DIR_ENV);
-    if (dir.empty()) dir = platform::joinPath(platform::userDataRoot(), "kelva");
+    if (dir.empty()) {
+      std::string root = platform::userDataRoot();
+      if (root.empty()) {
+        setKELVAStatus(status, 0,
+                       "No data directory: set " WSI_DATA_DIR_ENV " or the user's home directory");
+        return nullptr;
+      }
+      dir = platform::joinPath(root, "kelva");
+    }
     if (!platform::isDirectory(dir.c_str()) && !platform::makeDirectories(dir.c_str())) {
       setKELVAStatus(status, 0, ("Unable to create the data directory " + dir).c_str());
       return nullptr;
@@ -221,7 +274,8 @@ WSI_EXPORT int writeFilerToDisk(KELVAStatus *status, FILE *file, const char *enc
   size_t length = std::strlen(encodedLine);
   // No flush per line: the writer syncs the whole file once it is complete, and a
   // write error that the buffer hides until then is reported by that sync.
-  if (std::fwrite(encodedLine, 1, length, file) != length || std::fputc('\n', file) == EOF) {
+  if (std::fwrite(encodedLine, 1, length, file) != length ||
+      std::fputc(filerline::kLineEnd, file) == EOF) {
     int error = platform::lastErrno();
     setKELVAStatus(status, 0,
                    ("Unable to write a filer line, errno: " + std::to_string(error)).c_str());
@@ -238,43 +292,46 @@ WSI_EXPORT int getFilersFromDiskFile(KELVAStatus *status, WSIList *filers) {
   char *path = buildFilerDatPath(status);
   if (path == nullptr) return 0;
   std::unique_ptr<char, void (*)(void *)> pathGuard(path, wsifree);
+  std::string content;
   try {
-    if (!platform::fileExists(path)) return 1;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-      setKELVAStatus(status, 0,
-                     (std::string("Unable to open ") + path +
-                      ", errno: " + std::to_string(platform::lastErrno()))
-                         .c_str());
+    int error = platform::fileSystem().readRegular(path, filerline::kMaxFileBytes, &content);
+    if (error == ENOENT) return 1;
+    // A file that cannot be read must not pass for a short list: the next
+    // update would write that list back.
+    if (error != 0) {
+      setKELVAStatus(status, 0, readFailure(path, error).c_str());
       return 0;
     }
-    std::string line;
+    size_t skipped = 0;
     int number = 0;
-    while (std::getline(in, line)) {
+    for (size_t at = 0; at < content.size();) {
+      size_t end = content.find(filerline::kLineEnd, at);
+      if (end == std::string::npos) end = content.size();
+      std::string line = content.substr(at, end - at);
+      at = end + 1;
       ++number;
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (line.empty()) continue;
       obfuscate(line.data(), false);
       Filer *filer = parseLine(line);
-      std::fill(line.begin(), line.end(), '\0');
+      wipe(line);
       if (filer == nullptr) {
+        ++skipped;
         WSI_LOG(std::string(path) + " line " + std::to_string(number) + " is malformed; skipped");
         continue;
       }
       if (WSIList_append(filers, filer) == 0) {
         freeFiler(filer);
+        wipe(content);
         setKELVAStatus(status, 0, "Insufficient memory reading filers");
         return 0;
       }
     }
-    // A read error (an I/O error, or a directory where the file should be) must not
-    // pass for a short list: the next update would write that list back.
-    if (in.bad()) {
-      setKELVAStatus(status, 0, (std::string("Unable to read ") + path).c_str());
-      return 0;
-    }
+    if (skipped > 0) keepRejected(path, content, skipped);
+    wipe(content);
     return 1;
   } catch (const std::bad_alloc &) {
+    wipe(content);
     setKELVAStatus(status, 0, "Insufficient memory reading filers");
     return 0;
   }
@@ -285,45 +342,28 @@ WSI_EXPORT int copyFilerDat(KELVAStatus *status, const char *from, const char *t
     setKELVAStatus(status, 0, "No file name given to copy");
     return 0;
   }
-  std::FILE *out = nullptr;
-  std::FILE *in = std::fopen(from, "rb");
-  if (in == nullptr && platform::fileExists(from)) {
-    setKELVAStatus(status, 0,
-                   (std::string("Unable to open ") + from +
-                    ", errno: " + std::to_string(platform::lastErrno()))
-                       .c_str());
-    return 0;
-  }
-  out = std::fopen(to, "wb");
-  if (out == nullptr) {
-    int error = platform::lastErrno();
-    if (in != nullptr) std::fclose(in);
-    setKELVAStatus(
-        status, 0,
-        (std::string("Unable to open ") + to + ", errno: " + std::to_string(error)).c_str());
-    return 0;
-  }
-  platform::restrictOpenFileToOwner(out);
-  bool ok = true;
-  if (in != nullptr) {
-    char buffer[8192];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
-      if (std::fwrite(buffer, 1, n, out) != n) {
-        ok = false;
-        break;
-      }
+  std::string content;
+  try {
+    int error = platform::fileSystem().readRegular(from, filerline::kMaxFileBytes, &content);
+    if (error != 0 && error != ENOENT) {
+      setKELVAStatus(status, 0, readFailure(from, error).c_str());
+      return 0;
     }
-    if (std::ferror(in)) ok = false;
-    std::fclose(in);
-  }
-  if (platform::syncFile(out) != 0) ok = false;
-  if (std::fclose(out) != 0) ok = false;
-  if (!ok) {
-    setKELVAStatus(status, 0, (std::string("Unable to copy ") + from + " to " + to).c_str());
+    error = writeNewFile(to, content);
+    wipe(content);
+    if (error != 0) {
+      setKELVAStatus(status, 0,
+                     (std::string("Unable to copy ") + from + " to " + to +
+                      ", errno: " + std::to_string(error))
+                         .c_str());
+      return 0;
+    }
+    return 1;
+  } catch (const std::bad_alloc &) {
+    wipe(content);
+    setKELVAStatus(status, 0, "Insufficient memory copying a file");
     return 0;
   }
-  return 1;
 }
 
 // ---- Identifiers and property lists -----------------------------------------------
@@ -438,3 +478,11 @@ WSI_EXPORT int unlockCloningMutex(const Filer *filer) {
 }
 
 }  // extern "C"
+
+namespace pk::testing {
+
+PK_TEST_HOOK platform::FileSystem *useControllerFileSystem(platform::FileSystem *fs) {
+  return platform::exchangeFileSystem(fs);
+}
+
+}  // namespace pk::testing

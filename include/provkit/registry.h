@@ -25,9 +25,11 @@ PK_BEGIN_DECLS
  * under the subscriber lock, so it must not subscribe or unsubscribe. */
 typedef void (*FilerChangeCallback)(int32_t eventCode, const Filer *filer);
 
-/* Adds the filer to filers.dat, then to the list, and notifies; the registry owns the
- * record once it is listed (on success, and when only the cloning node failed), else the
- * caller keeps it.  The caller releases the returned status's message string. */
+/* Adds the filer to filers.dat, then to the list, and notifies; a record whose fields
+ * would not read back from the file the same (':' in systemId or userName, a host with
+ * ':' outside brackets, a line end anywhere) is refused.  The registry owns the record
+ * once it is listed (on success, and when only the cloning node failed), else the caller
+ * keeps it.  The caller releases the returned status's message string. */
 PK_EXPORT CMPIStatus addFilerToList(const CMPIBroker *broker, Filer *filer);
 
 /* Removes the registered record with the filer's systemId (freed by the registry),

@@ -45,8 +45,8 @@ WSI_EXPORT int areFilersSame(const Filer *a, const Filer *b);
 #define WSI_DATA_DIR_ENV "KELVA_DATA_DIR"
 
 /* New text: the data directory ($KELVA_DATA_DIR, else a directory under the user's
- * home or profile, see docs/data-dir.md), created when missing; NULL with the status
- * set on failure.  Free with wsifree. */
+ * home or profile, never a shared folder; see docs/data-dir.md), created when missing;
+ * NULL with the status set on failure.  Free with wsifree. */
 WSI_EXPORT char *buildDatFilePath(KELVAStatus *status);
 /* New text: path of filers.dat in the data directory; NULL with the status set on failure. */
 WSI_EXPORT char *buildFilerDatPath(KELVAStatus *status);
@@ -63,11 +63,13 @@ WSI_EXPORT char *basicEncode(char *line);
  * its owner; non-zero on success. */
 WSI_EXPORT int writeFilerToDisk(KELVAStatus *status, FILE *file, const char *encodedLine);
 /* Appends a new record to filers for each line of filers.dat, decoding it; a missing
- * file appends nothing and succeeds; a malformed line is logged and skipped.  Non-zero
- * on success, 0 with the status set when the file exists but cannot be read. */
+ * file appends nothing and succeeds.  Malformed lines are logged and skipped, and the
+ * file as read is then kept as filers.dat.rejected.  Non-zero on success, 0 with the
+ * status set when the file cannot be read or is not a regular file of at most 4 MiB. */
 WSI_EXPORT int getFilersFromDiskFile(KELVAStatus *status, WSIList *filers);
-/* Copies the file from to the file to, restricted to its owner.  When from does not
- * exist, to is made empty and the copy succeeds.  Non-zero on success. */
+/* Copies the regular file from (at most 4 MiB, not through a link) to a new file to,
+ * owner-only, replacing whatever is at to without following a link.  When from does
+ * not exist, to is made empty and the copy succeeds.  Non-zero on success. */
 WSI_EXPORT int copyFilerDat(KELVAStatus *status, const char *from, const char *to);
 
 /* ---- Identifiers and property lists -------------------------------------- */

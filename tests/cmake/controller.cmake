@@ -10,4 +10,4 @@ if(TARGET filersim)
   target_compile_definitions(https_test PRIVATE
     FILERSIM_DEFAULT_SCENARIO="${FILERSIM_SCENARIO_DIR}/default.json")
 endif()
-provkit_test(filers_test SOURCES filers_test.cpp LIBS wbemkelvai)
+provkit_test(filers_test SOURCES filers_test.cpp LIBS wbemkelvai pk_platform)
