@@ -379,6 +379,50 @@ TEST_P(LunsTest, ClonesAndTheirParents) {
   EXPECT_TRUE(paths(none).empty());
 }
 
+// The LUN look-ups that run out of memory say so: for the list they start
+// with, and for the copy they end with.
+TEST_P(LunsTest, LookUpsWithoutMemoryAreErrors) {
+  KELVALun lun{};
+  lun.serialNumber = const_cast<char *>("P3OoG]YOgA1X");
+  lun.backingSnapshot = const_cast<char *>("/vol/volA/.snapshot/s1/lun1");
+  WSIList *found = WSIList_new();
+  {
+    pktest::FailingAllocation oom(1);
+    EXPECT_EQ(getStorgeVolumeName(broker, &lun, &status), nullptr);
+    EXPECT_EQ(message(), "Insufficient memory");
+  }
+  {
+    pktest::FailingAllocation oom(1);
+    EXPECT_EQ(isParentLun(broker, &status, "/vol/volA/lun1", &lun), 0);
+    EXPECT_EQ(message(), "Insufficient memory.");
+  }
+  {
+    pktest::FailingAllocation oom(1);
+    EXPECT_EQ(getLUNPathFromSerialNumber(broker, &filer, "p3oog]yoga1z", &status), nullptr);
+    EXPECT_EQ(message(), "Insufficient memory.");
+  }
+  {
+    pktest::FailingAllocation oom(1);
+    getParentStorageVolume(broker, &filer, "/vol/volB/clone2", found, &status);
+    EXPECT_EQ(message(), "Insufficient memory");
+  }
+  {
+    pktest::FailingAllocation oom(1);
+    getAllClonedStorageVolumes(broker, &filer, "/vol/volA/lun1", found, &status);
+    EXPECT_EQ(message(), "Insufficient memory.");
+  }
+  // The copy of the path found is the look-up's last allocation.
+  wsiTestFailAllocation(0);
+  wsifree(getLUNPathFromSerialNumber(broker, &filer, "p3oog]yoga1z", &status));
+  const unsigned long long allocations = wsiTestAllocationCount();
+  {
+    pktest::FailingAllocation oom(allocations);
+    EXPECT_EQ(getLUNPathFromSerialNumber(broker, &filer, "p3oog]yoga1z", &status), nullptr);
+    EXPECT_EQ(message(), "Insufficient memory.");
+  }
+  EXPECT_TRUE(paths(found).empty());
+}
+
 CIMOM_INSTANTIATE(CodecsTest);
 CIMOM_INSTANTIATE(LunsTest);
 
