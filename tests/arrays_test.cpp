@@ -139,6 +139,7 @@ TEST_P(ArraysTest, FreeGivesBackWhatItReads) {
                                            "String.release", "DateTime.release"};
   auto releases = [&] {
     std::vector<unsigned> out;
+    out.reserve(tables.size());
     for (const auto &t : tables) out.push_back(om->callCount(t));
     return out;
   };

@@ -66,6 +66,11 @@ static void withBroker(int level) {
   source = CMNewObjectPath(broker, "root/kelva", "KELVA_StorageSystem", NULL);
   made = createCMPIObjectPath(broker, &status, source, "KELVA_StorageVolume");
   CHECK(status.rc == CMPI_RC_OK && made != NULL);
+  if (made == NULL) {
+    CMRelease(source);
+    cimomFree(om);
+    return;
+  }
   text = getObjectPathClass(broker, made, &status);
   CHECK(text != NULL && strcmp(text, "KELVA_StorageVolume") == 0);
   wsifree(text);

@@ -205,10 +205,11 @@ TEST_P(CodecsTest, EncodersAndDecodersRoundTrip) {
     EXPECT_EQ(std::string(system), first);
     wsifree(name);
 
-    std::string snapshotId = first + ":" + last;
+    std::string snapshotId = std::string(first).append(":").append(last);
     char *volume = nullptr, *snapshot = nullptr;
     decodeSnapshotDeviceID(broker, &status, snapshotId.data(), &volume, &snapshot);
-    EXPECT_EQ(std::string(volume) + "|" + snapshot, first + "|" + last);
+    EXPECT_EQ(std::string(volume).append("|").append(snapshot),
+              std::string(first).append("|").append(last));
 
     int qtreeId = i < 2 ? i * 2147483647 : ids(rng);
     char *qtreeText = getQTreeEncodedID(broker, &status, first.c_str(), qtreeId);
@@ -223,7 +224,8 @@ TEST_P(CodecsTest, EncodersAndDecodersRoundTrip) {
     decodeStatsID(broker, &status, statsId, &systemId, &prefix, &device, &type);
     ASSERT_EQ(status.rc, CMPI_RC_OK) << statsId;
     EXPECT_STREQ(systemId, "0118054321");
-    EXPECT_EQ(std::string(type) + "|" + device, first + "|" + last);
+    EXPECT_EQ(std::string(type).append("|").append(device),
+              std::string(first).append("|").append(last));
     wsifree(statsId);
   }
 }
@@ -268,8 +270,7 @@ class LunsTest : public CodecsTest {
  protected:
   void SetUp() override {
     CodecsTest::SetUp();
-    sim = filersim::Simulator::fromFile(std::string(std::getenv("PROVKIT_TEST_DATA")) +
-                                        "/toolkit/luns.json");
+    sim = filersim::Simulator::fromFile(pktest::testData("toolkit/luns.json"));
     sim->registerInProcess();
     texts = {sim->systemId("old"), sim->host("old"), sim->userName("old"), sim->password("old")};
     filer = Filer{texts[0].data(),

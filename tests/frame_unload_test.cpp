@@ -67,6 +67,7 @@ TEST_P(FrameUnloadTest, ManyThreadsInitAtOnce) {
   ASSERT_NE(init, nullptr);
 
   std::vector<std::unique_ptr<cimom::ObjectManager>> managers;
+  managers.reserve(8);
   for (int i = 0; i < 8; ++i) managers.push_back(cimom::create());
   std::atomic<bool> go{false};
   std::vector<std::thread> threads;

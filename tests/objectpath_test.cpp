@@ -318,8 +318,7 @@ class FilerChecksTest : public ToolkitTest {
  protected:
   void SetUp() override {
     ToolkitTest::SetUp();
-    sim = filersim::Simulator::fromFile(std::string(std::getenv("PROVKIT_TEST_DATA")) +
-                                        "/toolkit/luns.json");
+    sim = filersim::Simulator::fromFile(pktest::testData("toolkit/luns.json"));
     sim->registerInProcess();
   }
   void TearDown() override {

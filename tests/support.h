@@ -5,6 +5,7 @@
 #include <cmpift.h>
 #include <wbemkelvai/wsitesting.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -26,6 +27,12 @@ class FailingAllocation {
   FailingAllocation(const FailingAllocation &) = delete;
   FailingAllocation &operator=(const FailingAllocation &) = delete;
 };
+
+// A file of the tests' data folder (PROVKIT_TEST_DATA, set by ctest).
+inline std::string testData(const std::string &name) {
+  const char *dir = std::getenv("PROVKIT_TEST_DATA");
+  return std::string(dir != nullptr ? dir : "tests/data") + "/" + name;
+}
 
 // Whether a library of that file name is mapped into this process.
 inline bool isMapped(const std::string &fileName) {
