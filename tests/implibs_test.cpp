@@ -7,6 +7,7 @@
 #include <cmpimacs.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <provkit/arrays.h>
 #include <provkit/frame.h>
 #include <provkit/loader.h>
 #include <provkit/registry.h>
@@ -75,6 +76,16 @@ struct Held {
   Held(const Held &) = delete;
   Held &operator=(const Held &) = delete;
   T *get() const { return object; }
+};
+
+// An array of instances or paths, freed with what it holds.
+struct HeldArray {
+  CMPIArray *object = nullptr;
+  explicit HeldArray(CMPIArray *o = nullptr) : object(o) {}
+  ~HeldArray() { freeCMPIArray(object); }
+  HeldArray(const HeldArray &) = delete;
+  HeldArray &operator=(const HeldArray &) = delete;
+  CMPIArray *get() const { return object; }
 };
 
 std::string stringOf(CMPIData data) {
@@ -207,7 +218,7 @@ TEST_P(ImplibsTest, OneSystemPerRegisteredFilerWithWhatTheFilerSays) {
   Held<CMPIObjectPath> cls(classPath("KELVA_StorageSystem"));
   std::vector<std::string> names;
   for (Filer *f : filers()) {
-    Held<CMPIArray> paths(impl->enumInstNamesImpl(broker, ctx, &status, cls.get(), f));
+    HeldArray paths(impl->enumInstNamesImpl(broker, ctx, &status, cls.get(), f));
     ASSERT_EQ(status.rc, CMPI_RC_OK) << message();
     auto keys = keysOf(paths.get());
     ASSERT_EQ(keys.size(), 1u);
@@ -215,7 +226,7 @@ TEST_P(ImplibsTest, OneSystemPerRegisteredFilerWithWhatTheFilerSays) {
     EXPECT_EQ(keys[0]["CreationClassName"], "KELVA_StorageSystem");
     names.push_back(keys[0]["Name"]);
 
-    Held<CMPIArray> instances(impl->enumInstancesImpl(broker, ctx, &status, cls.get(), f, nullptr));
+    HeldArray instances(impl->enumInstancesImpl(broker, ctx, &status, cls.get(), f, nullptr));
     ASSERT_EQ(status.rc, CMPI_RC_OK) << message();
     ASSERT_EQ(CMGetArrayCount(instances.get(), nullptr), 1u);
     CMPIInstance *inst = CMGetArrayElementAt(instances.get(), 0, nullptr).value.inst;
@@ -274,13 +285,13 @@ TEST_P(ImplibsTest, OneVolumePerLunKeyedAsTheIdentifiersSay) {
   busy.reason = "busy";
   busy.times = 1;
   sim->setFault("kelva-a", "lun-list-info", busy);
-  Held<CMPIArray> refused(impl->enumInstNamesImpl(broker, ctx, &status, cls.get(), a.get()));
+  HeldArray refused(impl->enumInstNamesImpl(broker, ctx, &status, cls.get(), a.get()));
   EXPECT_EQ(refused.get(), nullptr);
   EXPECT_EQ(status.rc, CMPI_RC_ERR_FAILED);
   EXPECT_THAT(message(), ::testing::HasSubstr("busy"));
   clearCMPIError(broker, &status);
 
-  Held<CMPIArray> paths(impl->enumInstNamesImpl(broker, ctx, &status, cls.get(), a.get()));
+  HeldArray paths(impl->enumInstNamesImpl(broker, ctx, &status, cls.get(), a.get()));
   ASSERT_EQ(status.rc, CMPI_RC_OK) << message();
   std::vector<std::string> serials;
   for (auto &keys : keysOf(paths.get())) {
@@ -293,8 +304,7 @@ TEST_P(ImplibsTest, OneVolumePerLunKeyedAsTheIdentifiersSay) {
   }
   EXPECT_EQ(serials, kSerialsA);
 
-  Held<CMPIArray> instances(
-      impl->enumInstancesImpl(broker, ctx, &status, cls.get(), a.get(), nullptr));
+  HeldArray instances(impl->enumInstancesImpl(broker, ctx, &status, cls.get(), a.get(), nullptr));
   ASSERT_EQ(status.rc, CMPI_RC_OK) << message();
   ASSERT_EQ(CMGetArrayCount(instances.get(), nullptr), 5u);
   CMPIInstance *lun1 = CMGetArrayElementAt(instances.get(), 0, nullptr).value.inst;
@@ -308,7 +318,7 @@ TEST_P(ImplibsTest, OneVolumePerLunKeyedAsTheIdentifiersSay) {
   EXPECT_EQ(CMGetProperty(old, "EnabledState", nullptr).value.uint16, 3);
 
   // A filer without LUNs has an empty array, not an error.
-  Held<CMPIArray> none(impl->enumInstNamesImpl(broker, ctx, &status, cls.get(), b.get()));
+  HeldArray none(impl->enumInstNamesImpl(broker, ctx, &status, cls.get(), b.get()));
   ASSERT_EQ(status.rc, CMPI_RC_OK) << message();
   EXPECT_EQ(CMGetArrayCount(none.get(), nullptr), 0u);
 }
@@ -352,7 +362,7 @@ TEST_P(ImplibsTest, SettingTheDescriptionChangesTheLunCommentOnTheFiler) {
 
   Held<CMPIObjectPath> cls(classPath("KELVA_StorageVolume"));
   auto a = filer("kelva-a");
-  Held<CMPIArray> after(impl->enumInstancesImpl(broker, ctx, &status, cls.get(), a.get(), nullptr));
+  HeldArray after(impl->enumInstancesImpl(broker, ctx, &status, cls.get(), a.get(), nullptr));
   ASSERT_EQ(status.rc, CMPI_RC_OK) << message();
   CMPIInstance *first = CMGetArrayElementAt(after.get(), 0, nullptr).value.inst;
   EXPECT_EQ(property(first, "Description"), "mail store");
@@ -382,7 +392,7 @@ TEST_P(ImplibsTest, SystemDeviceLeadsFromASystemToItsVolumesAndBack) {
   auto b = filer("kelva-b");
   Held<CMPIObjectPath> system(systemPath(kSystemA));
 
-  Held<CMPIArray> volumes(
+  HeldArray volumes(
       impl->getAssociatorPathImpl(broker, ctx, &status, system.get(), a.get(), nullptr, nullptr));
   ASSERT_EQ(status.rc, CMPI_RC_OK) << message();
   std::vector<std::string> serials;
@@ -392,8 +402,8 @@ TEST_P(ImplibsTest, SystemDeviceLeadsFromASystemToItsVolumesAndBack) {
   }
   EXPECT_EQ(serials, kSerialsA);
   const char *only[] = {"ElementName", nullptr};
-  Held<CMPIArray> volumeInstances(impl->getAssociatorInstanceImpl(
-      broker, ctx, &status, system.get(), a.get(), nullptr, nullptr, only));
+  HeldArray volumeInstances(impl->getAssociatorInstanceImpl(broker, ctx, &status, system.get(),
+                                                            a.get(), nullptr, nullptr, only));
   ASSERT_EQ(status.rc, CMPI_RC_OK) << message();
   ASSERT_EQ(CMGetArrayCount(volumeInstances.get(), nullptr), 5u);
   CMPIInstance *third = CMGetArrayElementAt(volumeInstances.get(), 2, nullptr).value.inst;
@@ -403,7 +413,7 @@ TEST_P(ImplibsTest, SystemDeviceLeadsFromASystemToItsVolumesAndBack) {
   Held<CMPIObjectPath> volume(volumePath(kSystemA, kSerialsA[3]));
   for (const Filer *given :
        {static_cast<const Filer *>(a.get()), static_cast<const Filer *>(nullptr)}) {
-    Held<CMPIArray> systems(
+    HeldArray systems(
         impl->getAssociatorPathImpl(broker, ctx, &status, volume.get(), given, nullptr, nullptr));
     ASSERT_EQ(status.rc, CMPI_RC_OK) << message();
     auto keys = keysOf(systems.get());
@@ -411,8 +421,8 @@ TEST_P(ImplibsTest, SystemDeviceLeadsFromASystemToItsVolumesAndBack) {
     EXPECT_EQ(keys[0]["class"], "KELVA_StorageSystem");
     EXPECT_EQ(keys[0]["Name"], kSystemA);
   }
-  Held<CMPIArray> systemInstances(impl->getAssociatorInstanceImpl(
-      broker, ctx, &status, volume.get(), a.get(), nullptr, nullptr, nullptr));
+  HeldArray systemInstances(impl->getAssociatorInstanceImpl(broker, ctx, &status, volume.get(),
+                                                            a.get(), nullptr, nullptr, nullptr));
   ASSERT_EQ(status.rc, CMPI_RC_OK) << message();
   ASSERT_EQ(CMGetArrayCount(systemInstances.get(), nullptr), 1u);
   EXPECT_EQ(
@@ -422,15 +432,15 @@ TEST_P(ImplibsTest, SystemDeviceLeadsFromASystemToItsVolumesAndBack) {
   // Nothing at the other end: a system without LUNs, a source of another filer than
   // the one given, a source of neither class.
   Held<CMPIObjectPath> systemB(systemPath(kSystemB));
-  Held<CMPIArray> empty(
+  HeldArray empty(
       impl->getAssociatorPathImpl(broker, ctx, &status, systemB.get(), b.get(), nullptr, nullptr));
   ASSERT_EQ(status.rc, CMPI_RC_OK) << message();
   EXPECT_EQ(CMGetArrayCount(empty.get(), nullptr), 0u);
-  Held<CMPIArray> mismatched(
+  HeldArray mismatched(
       impl->getAssociatorPathImpl(broker, ctx, &status, volume.get(), b.get(), nullptr, nullptr));
   EXPECT_EQ(CMGetArrayCount(mismatched.get(), nullptr), 0u);
   Held<CMPIObjectPath> other(classPath("KELVA_LogicalDisk"));
-  Held<CMPIArray> neither(
+  HeldArray neither(
       impl->getAssociatorPathImpl(broker, ctx, &status, other.get(), a.get(), nullptr, nullptr));
   EXPECT_EQ(CMGetArrayCount(neither.get(), nullptr), 0u);
   EXPECT_EQ(status.rc, CMPI_RC_OK) << message();

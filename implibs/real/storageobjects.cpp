@@ -3,6 +3,7 @@
 #include "storageobjects.h"
 
 #include <cmpimacs.h>
+#include <provkit/arrays.h>
 #include <provkit/commonimpl.h>
 #include <provkit/frame.h>
 #include <provkit/objectpath.h>
@@ -82,7 +83,7 @@ void setUint16Array(const CMPIBroker *broker, CMPIStatus *status, CMPIInstance *
 
 template <typename T>
 CMPIArray *arrayOfObjects(const CMPIBroker *broker, CMPIStatus *status,
-                          const std::vector<CmpiObject<T>> &items, CMPIType type) {
+                          std::vector<CmpiObject<T>> &items, CMPIType type) {
   if (failed(status)) return nullptr;
   CMPIStatus rc{CMPI_RC_OK, nullptr};
   CmpiObject<CMPIArray> array(CMNewArray(broker, static_cast<CMPICount>(items.size()), type, &rc));
@@ -91,12 +92,19 @@ CMPIArray *arrayOfObjects(const CMPIBroker *broker, CMPIStatus *status,
           "Unable to create an array");
     return nullptr;
   }
+  // An object manager may keep the very object set into an element, so each one
+  // goes with the array from then on and is released by whoever frees it
+  // (freeCMPIArray).
   CMPICount index = 0;
-  for (const auto &item : items) {
+  for (auto &item : items) {
     T *object = item.get();
     adopt(broker, status, CMSetArrayElementAt(array.get(), index++, &object, type),
           "Unable to fill an array");
-    if (failed(status)) return nullptr;
+    if (failed(status)) {
+      freeCMPIArray(array.release());
+      return nullptr;
+    }
+    item.release();
   }
   return array.release();
 }
@@ -108,11 +116,11 @@ void raise(const CMPIBroker *broker, CMPIStatus *status, CMPIrc rc, const std::s
 }
 
 CMPIArray *arrayOf(const CMPIBroker *broker, CMPIStatus *status,
-                   const std::vector<CmpiObject<CMPIInstance>> &items) {
+                   std::vector<CmpiObject<CMPIInstance>> &items) {
   return arrayOfObjects(broker, status, items, CMPI_instance);
 }
 CMPIArray *arrayOf(const CMPIBroker *broker, CMPIStatus *status,
-                   const std::vector<CmpiObject<CMPIObjectPath>> &items) {
+                   std::vector<CmpiObject<CMPIObjectPath>> &items) {
   return arrayOfObjects(broker, status, items, CMPI_ref);
 }
 

@@ -139,10 +139,11 @@ CMPIInstance *volumeInstance(const CMPIBroker *broker, CMPIStatus *status,
                              const CMPIObjectPath *source, const Filer *filer, const KELVALun *lun,
                              const char **propertyList);
 
-// New array of the instances (or paths); the items stay the caller's.
+// New array of the instances (or paths), freed with freeCMPIArray: the items
+// go with it (each CmpiObject is emptied); on failure nothing is returned.
 CMPIArray *arrayOf(const CMPIBroker *broker, CMPIStatus *status,
-                   const std::vector<CmpiObject<CMPIInstance>> &items);
+                   std::vector<CmpiObject<CMPIInstance>> &items);
 CMPIArray *arrayOf(const CMPIBroker *broker, CMPIStatus *status,
-                   const std::vector<CmpiObject<CMPIObjectPath>> &items);
+                   std::vector<CmpiObject<CMPIObjectPath>> &items);
 
 }  // namespace implib
