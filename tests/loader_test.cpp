@@ -1,6 +1,7 @@
 // The implementation library loader, against the fixture libraries of
-// implibs/ (found through LD_LIBRARY_PATH): which names each loader binds,
-// the library rule, and the failures of loading, binding and unloading.
+// implibs/ and the real block volume library beside them (found through
+// LD_LIBRARY_PATH): which names each loader binds, the library rule, and the
+// failures of loading, binding and unloading.
 #include <cimom/cimom.h>
 #include <cimom/testing.h>
 #include <cmpimacs.h>
@@ -241,7 +242,8 @@ TEST_F(PlainLoader, InstanceLibrariesGetSetAndDeleteByTheirFileNames) {
     expectBound(inst.handle, "enumInstancesImpl", address(inst.enumInstancesImpl));
     expectBound(inst.handle, "enumInstNamesImpl", address(inst.enumInstNamesImpl));
     expectBound(inst.handle, "existsImpl", address(inst.existsImpl));
-    // Every fixture has both functions: only the rule decides.
+    // Every fixture has both functions, so only the rule decides; libblockvolprv.so is the
+    // real block volume library, which has setInstanceImpl and no deleteInstanceImpl.
     EXPECT_EQ(inst.setInstanceImpl != nullptr, c.set);
     EXPECT_EQ(inst.deleteInstanceImpl != nullptr, c.del);
     if (c.set) expectBound(inst.handle, "setInstanceImpl", address(inst.setInstanceImpl));

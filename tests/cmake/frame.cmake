@@ -3,7 +3,8 @@
 # LD_LIBRARY_PATH; jobs_late_test runs without it, so that the job service is
 # missing when provkit is loaded.
 if(TARGET cimom AND DEFINED PK_IMPLIB_DIR)
-  set(pk_implibs implall implnoexists implinstonly blockvolprv viewctlprv trapsinkprv tasksvcprv)
+  set(pk_implibs implall implnoexists implinstonly blockvolfix blockvolprv viewctlprv trapsinkprv
+                 tasksvcprv)
   set(pk_implib_env ENVIRONMENT_MODIFICATION "LD_LIBRARY_PATH=path_list_prepend:${PK_IMPLIB_DIR}")
 
   provkit_test(frame_test SOURCES frame_test.cpp LIBS provkit wbemkelvai cimom pk_platform)
