@@ -2,6 +2,7 @@
 // tests of the library that run on it.
 #include <cimom/testing.h>
 #include <cmpimacs.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -418,7 +419,7 @@ TEST_P(CimomTest, TablesShowTheirLevel) {
 // ---- classes
 // ---------------------------------------------------------------------------------------
 
-TEST_P(CimomTest, ClassPathIsAFollowsTheClassFile) {
+TEST_P(CimomTest, ClassPathIsAFollowsTheClassMof) {
   CMPIObjectPath *system = path("kelva_storagesystem");
   EXPECT_TRUE(CMClassPathIsA(broker, system, "CIM_System", nullptr));
   EXPECT_TRUE(CMClassPathIsA(broker, system, "cim_managedelement", nullptr));
@@ -429,13 +430,23 @@ TEST_P(CimomTest, ClassPathIsAFollowsTheClassFile) {
   EXPECT_EQ(text(CDGetType(broker, system, nullptr)), "CMPIObjectPath");
   CMRelease(system);
 
-  std::string file = ::testing::TempDir() + "cimom_classes.txt";
-  std::ofstream(file) << "# test\nX_Base -\nX_Leaf X_Base\n";
+  EXPECT_THAT(om->classRepository().keys("KELVA_StorageVolume"), ::testing::Contains("DeviceID"));
+
+  std::string file = ::testing::TempDir() + "cimom_classes.mof";
+  std::ofstream(file) << "// test\nclass X_Base { [Key] string Id; };\nclass X_Leaf : X_Base {};\n";
   cimom::Options options;
   options.classFile = file;
   auto other = cimom::create(options);
   EXPECT_TRUE(other->isA("x_leaf", "X_BASE"));
   EXPECT_FALSE(other->isA("KELVA_StorageSystem", "CIM_System"));
+  // A class file that does not read fails the creation, naming the place.
+  std::ofstream(file) << "class X_Leaf : X_Nowhere {};\n";
+  try {
+    cimom::create(options);
+    ADD_FAILURE() << "an object manager was made over a broken class file";
+  } catch (const cimom::mof::Error &e) {
+    EXPECT_THAT(e.what(), ::testing::HasSubstr("cimom_classes.mof:1: superclass X_Nowhere"));
+  }
   std::remove(file.c_str());
 }
 

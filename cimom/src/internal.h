@@ -413,6 +413,7 @@ class Manager final : public ObjectManager {
   bool registerProvider(const std::string &nameSpace, const std::string &className,
                         const std::string &library, const std::string &providerName) override;
   bool isA(const std::string &className, const std::string &parent) const override;
+  const mof::Repository &classRepository() const override;
   int cmpiVersion() const override { return version_; }
 
   // ---- used by the tables ----
@@ -508,6 +509,7 @@ class Manager final : public ObjectManager {
   std::vector<std::string> misuses_;
   std::unordered_map<const CMPIContext *, std::thread::id> attached_;
 
+  mof::Repository repository_;                  // the classes as declared
   std::map<std::string, std::string> classes_;  // lowered name -> lowered parent
 
   mutable std::mutex providerMutex_;

@@ -10,7 +10,7 @@
 #include "internal.h"
 
 #ifndef CIMOM_CLASS_FILE
-#define CIMOM_CLASS_FILE "classes.txt"
+#define CIMOM_CLASS_FILE "kelva.mof"
 #endif
 
 namespace cimom::detail {
@@ -439,17 +439,15 @@ CMPIStatus Manager::detach(const CMPIContext *ctx) {
 }
 
 // ---- classes ------------------------------------------------------------------------------
+// The shipped MOF (or the options' file) is the class registry: a file that
+// cannot be read or parsed fails the object manager's creation, so a test never
+// runs against a hierarchy that is quietly empty.
 void Manager::loadClasses(const std::string &file) {
-  std::ifstream in(file);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string name, parent;
-    if (!(fields >> name) || name[0] == '#') continue;
-    fields >> parent;
-    classes_[lowered(name)] = parent == "-" ? "" : lowered(parent);
-  }
+  repository_ = mof::readRepository(file);
+  for (const mof::Class &cls : repository_.classes())
+    classes_[lowered(cls.name)] = lowered(cls.superclass);
 }
+const mof::Repository &Manager::classRepository() const { return repository_; }
 bool Manager::isA(const std::string &className, const std::string &parent) const {
   std::string target = lowered(parent);
   std::string current = lowered(className);

@@ -15,11 +15,7 @@
 
 // The object manager is a shared library of its own so that a test and the
 // provider libraries it loads see one instance.
-#if defined(__GNUC__)
-#define CIMOM_EXPORT __attribute__((visibility("default")))
-#else
-#define CIMOM_EXPORT
-#endif
+#include "cimom/mof.h"
 
 namespace cimom {
 
@@ -30,8 +26,8 @@ struct Options {
   // returnError, setPropertyWithOrigin, ...) is null and every ftVersion and
   // brokerVersion reads below 200.
   int cmpiVersion = 200;
-  // File of "Class Superclass" lines (superclass "-" for a root class).  Empty:
-  // the file shipped with the object manager (KELVA_... and CIM_... classes).
+  // MOF file of the classes (cimom/mof.h), with the files it includes.  Empty:
+  // the agent's own, mof/kelva.mof (KELVA_... classes and their CIM_... parents).
   std::string classFile;
   // Directories searched by the broker's resolveFileName and provider loading, in
   // order; a bare name is turned into a platform file name first.
@@ -170,12 +166,15 @@ class CIMOM_EXPORT ObjectManager {
   // ---- classes -------------------------------------------------------------------
   // True when `className` is `parent` or a subclass of it (case-insensitive).
   virtual bool isA(const std::string &className, const std::string &parent) const = 0;
+  // The classes as the class file declares them (properties, keys, references ...).
+  virtual const mof::Repository &classRepository() const = 0;
 
   // The CMPI level presented (Options::cmpiVersion).
   virtual int cmpiVersion() const = 0;
 };
 
-// A new object manager.  Several may live in one process at once.
+// A new object manager.  Several may live in one process at once.  Throws
+// mof::Error when the class file cannot be read or parsed.
 CIMOM_EXPORT std::unique_ptr<ObjectManager> create(const Options &options = {});
 
 // Canonical texts used by Result and the records above:

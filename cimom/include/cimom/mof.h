@@ -15,6 +15,16 @@
 #include <string>
 #include <vector>
 
+// The object manager is a shared library of its own so that a test and the
+// provider libraries it loads see one instance.
+#ifndef CIMOM_EXPORT
+#if defined(__GNUC__)
+#define CIMOM_EXPORT __attribute__((visibility("default")))
+#else
+#define CIMOM_EXPORT
+#endif
+#endif
+
 namespace cimom::mof {
 
 // A qualifier as written: its name and its value's text (a list as "{a, b}"),
@@ -25,7 +35,7 @@ struct Qualifier {
 };
 
 // A property, reference or method parameter.
-struct Property {
+struct CIMOM_EXPORT Property {
   std::string name;
   std::string type;            // lower case ("string", "uint16" ...), "ref" for a reference
   std::string referenceClass;  // the referenced class of a reference
@@ -45,7 +55,7 @@ struct Method {
   std::vector<Qualifier> qualifiers;
 };
 
-struct Class {
+struct CIMOM_EXPORT Class {
   std::string name;
   std::string superclass;  // "" for a root class
   std::vector<Qualifier> qualifiers;
@@ -60,7 +70,7 @@ struct Class {
 };
 
 // A refusal, with the file and line where it was found.
-class Error : public std::runtime_error {
+class CIMOM_EXPORT Error : public std::runtime_error {
  public:
   Error(const std::string &file, int line, const std::string &what);
   std::string file;
@@ -68,7 +78,7 @@ class Error : public std::runtime_error {
 };
 
 // The classes read so far.
-class Repository {
+class CIMOM_EXPORT Repository {
  public:
   // Reads a MOF file and the files it includes; throws Error.
   void readFile(const std::string &path);
@@ -103,6 +113,6 @@ class Repository {
 };
 
 // The repository of one MOF file and its includes, references checked; throws Error.
-Repository readRepository(const std::string &path);
+CIMOM_EXPORT Repository readRepository(const std::string &path);
 
 }  // namespace cimom::mof
