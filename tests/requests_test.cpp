@@ -70,7 +70,7 @@ class RequestsTest : public ::testing::TestWithParam<Transport> {
     Server server = connect();
     return send(server.get(), api);
   }
-  void fault(const std::string &api, Fault f) { sim_->setFault("kelva-a", api, f); }
+  void fault(const std::string &api, const Fault &f) { sim_->setFault("kelva-a", api, f); }
 
   std::unique_ptr<filersim::Simulator> sim_;
   std::unique_ptr<filersim::HttpServer> http_;
