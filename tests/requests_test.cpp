@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "filersim/filersim.h"
+#include "wbemkelvai/kit.h"
 #include "wbemkelvai/wsiapi.h"
 #include "wbemkelvai/wsifiler.h"
 #include "wbemkelvai/wsitesting.h"
@@ -16,14 +17,8 @@ namespace {
 
 using filersim::Fault;
 
-struct ElementDeleter {
-  void operator()(WSIElement *e) const { freeElement(e); }
-};
-struct ServerDeleter {
-  void operator()(WSIServerInfo *s) const { destroyServerInfo(s); }
-};
-using Element = std::unique_ptr<WSIElement, ElementDeleter>;
-using Server = std::unique_ptr<WSIServerInfo, ServerDeleter>;
+using wsi::Element;
+using wsi::Server;
 
 enum class Transport { InProcess, Http };
 
