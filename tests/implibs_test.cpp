@@ -179,11 +179,15 @@ class ImplibsTest : public cimom::testing::ObjectManagerTest {
     return out;
   }
   std::unique_ptr<Filer, void (*)(void *)> filer(const char *name) {
+    std::unique_ptr<Filer, void (*)(void *)> found(nullptr, freeFiler);
     for (Filer *f : filers()) {
-      if (sim->systemId(name) == f->systemId) return {f, freeFiler};
-      freeFiler(f);
+      if (found == nullptr && sim->systemId(name) == f->systemId) {
+        found.reset(f);
+      } else {
+        freeFiler(f);
+      }
     }
-    return {nullptr, freeFiler};
+    return found;
   }
 
   CMPIObjectPath *classPath(const char *className) {

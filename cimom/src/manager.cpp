@@ -141,6 +141,9 @@ Manager::Manager(const Options &options)
     : options_(options),
       version_(options.cmpiVersion >= 200 ? 200 : 100),
       tables_(version_ >= 200 ? &tables200() : &tables100()) {
+  // First, while nothing is held: a class file that does not read throws out of
+  // the constructor, and no destructor would free what was made before.
+  loadClasses(options_.classFile.empty() ? CIMOM_CLASS_FILE : options_.classFile);
   broker_.hdl = this;
   broker_.bft = tables_->broker;
   broker_.eft = tables_->enc;
@@ -157,7 +160,6 @@ Manager::Manager(const Options &options)
   CMPIData principal;
   ownValue(this, reinterpret_cast<const CMPIValue *>("cimom"), CMPI_chars, &principal);
   entries->emplace_back(CMPIPrincipal, principal);
-  loadClasses(options_.classFile.empty() ? CIMOM_CLASS_FILE : options_.classFile);
   std::lock_guard<std::mutex> lock(managersMutex);
   managers.push_back(this);
   newest.store(this);
