@@ -529,7 +529,7 @@ TEST_P(StorageTest, ALunCommentSetOnTheFilerIsReadBackAndLeavesTheOtherPiecesCac
 
   // Refusals: no such LUN, no comment given, a comment longer than the filer keeps.
   auto server = connect(a());
-  auto refused = [&](std::vector<std::pair<const char *, std::string>> params) {
+  auto refused = [&](const std::vector<std::pair<const char *, std::string>> &params) {
     WSIElement *request = createElement("lun-set-comment");
     for (const auto &[name, value] : params) addStringElement(request, name, value.c_str());
     WSIElement *answer = invokeServerElement(server.get(), request);
