@@ -78,8 +78,7 @@ CMPIStatus enumerateWorker(const CMPIBroker *broker, const CMPIContext *context,
         }
         if (failed(&status) || !made) continue;
         if (result != nullptr) {
-          returnArray(made.get(), result, instancesWanted != 0 ? CMPI_instanceA : CMPI_refA,
-                      &status);
+          pk::returnAndFreeArray(made.release(), result, instancesWanted != 0, &status);
         } else {
           mergeCMPIArray(broker, place, made.get(), &status);
           // A merge that worked took the array over; a failed one left it ours.
@@ -486,8 +485,8 @@ CMPIStatus associationReferences(const CMPIBroker *broker, const CMPIContext *co
                      ? nullptr
                      : make(broker, context, path, filer, PK_ASSOC_MODE_REFERENCES, &status);
         });
-    if (!failed(&status))
-      returnArray(array.get(), result, instancesWanted != 0 ? CMPI_instanceA : CMPI_refA, &status);
+    // After a failure nothing is returned, and the array is freed all the same.
+    pk::returnAndFreeArray(array.release(), result, instancesWanted != 0, &status);
     return status;
   });
 }

@@ -83,6 +83,14 @@ inline void storeObject(CMPIArray *array, CMPICount index, CMPIObjectPath *objec
   adoptStatus(status, CMSetArrayElementAt(array, index, &value, CMPI_ref));
 }
 
+// Hands every element of the array (instances, else object paths) to the
+// result while the status stays good, as returnArray does, and releases the
+// array with its objects, as freeCMPIArray does.  Each element is read once
+// for both: a read may hand out a copy that the array keeps until it is given
+// back, so a second walk would double the copies and their bookkeeping.
+void returnAndFreeArray(CMPIArray *array, const CMPIResult *result, bool instances,
+                        CMPIStatus *status);
+
 // Calls CMReturnDone on the result when the scope ends, on every path out.
 class DoneOnExit {
  public:

@@ -17,6 +17,47 @@
 #include "provkit/loader.h"
 #include "provkit/registry.h"
 
+namespace pk {
+
+void returnAndFreeArray(CMPIArray *array, const CMPIResult *result, bool instances,
+                        CMPIStatus *status) {
+  if (array == nullptr) return;
+  CMPIStatus local{CMPI_RC_OK, nullptr};
+  CMPICount count = CMGetArrayCount(array, &local);
+  if (failed(&local)) {
+    adoptStatus(status, local);
+    freeCMPIArray(array);
+    return;
+  }
+  CMPICount i = 0;
+  for (; i < count && !failed(status); ++i) {
+    CMPIData element = CMGetArrayElementAt(array, i, status);
+    if (failed(status)) break;
+    bool good = (element.state & ~CMPI_keyValue) == CMPI_goodValue;
+    if (instances) {
+      adoptStatus(status, CMReturnInstance(result, element.value.inst));
+      if (good && element.type == CMPI_instance && element.value.inst != nullptr)
+        CMRelease(element.value.inst);
+    } else {
+      adoptStatus(status, CMReturnObjectPath(result, element.value.ref));
+      if (good && element.type == CMPI_ref && element.value.ref != nullptr)
+        CMRelease(element.value.ref);
+    }
+  }
+  // Stopped early: the elements not yet read go back as freeCMPIArray gives them.
+  for (; i < count; ++i) {
+    CMPIData element = CMGetArrayElementAt(array, i, &local);
+    if (failed(&local)) break;
+    if ((element.state & ~CMPI_keyValue) != CMPI_goodValue || element.value.inst == nullptr)
+      continue;
+    if (element.type == CMPI_instance) CMRelease(element.value.inst);
+    if (element.type == CMPI_ref) CMRelease(element.value.ref);
+  }
+  CMRelease(array);
+}
+
+}  // namespace pk
+
 namespace {
 
 using pk::failed;
@@ -27,49 +68,6 @@ constexpr const char *component = "provkit operations";
 const char *messageOf(const CMPIStatus &status) {
   const char *text = status.msg != nullptr ? CMGetCharsPtr(status.msg, nullptr) : nullptr;
   return text != nullptr ? text : "Unknown";
-}
-
-// Hands every element of the array to the result, as returnArray does, and
-// releases the array with its objects as freeCMPIArray does, reading each
-// element once for both: an object manager's read may cost a copy.
-void returnAndFreeArray(CMPIArray *array, const CMPIResult *result, bool instances,
-                        CMPIStatus *status) {
-  CMPIStatus local{CMPI_RC_OK, nullptr};
-  CMPICount count = CMGetArrayCount(array, &local);
-  if (failed(&local)) {
-    pk::adoptStatus(status, local);
-    freeCMPIArray(array);
-    return;
-  }
-  CMPICount i = 0;
-  for (; i < count && !failed(status); ++i) {
-    CMPIData element = CMGetArrayElementAt(array, i, status);
-    if (failed(status)) break;
-    bool good = (element.state & ~CMPI_keyValue) == CMPI_goodValue;
-    if (instances) {
-      pk::adoptStatus(status, CMReturnInstance(result, element.value.inst));
-      if (good && element.type == CMPI_instance && element.value.inst != nullptr)
-        CMRelease(element.value.inst);
-    } else {
-      pk::adoptStatus(status, CMReturnObjectPath(result, element.value.ref));
-      if (good && element.type == CMPI_ref && element.value.ref != nullptr)
-        CMRelease(element.value.ref);
-    }
-  }
-  if (i == count) {
-    CMRelease(array);
-    return;
-  }
-  // Stopped early: the elements not yet read go as freeCMPIArray gives them back.
-  for (; i < count; ++i) {
-    CMPIData element = CMGetArrayElementAt(array, i, &local);
-    if (failed(&local)) break;
-    if ((element.state & ~CMPI_keyValue) != CMPI_goodValue || element.value.inst == nullptr)
-      continue;
-    if (element.type == CMPI_instance) CMRelease(element.value.inst);
-    if (element.type == CMPI_ref) CMRelease(element.value.ref);
-  }
-  CMRelease(array);
 }
 
 CMPIStatus enumerateWorker(const CMPIBroker *broker, const CMPIContext *context,
@@ -108,7 +106,7 @@ CMPIStatus enumerateWorker(const CMPIBroker *broker, const CMPIContext *context,
       CMTraceMessage(broker, CMPI_LEV_INFO, component, "Null array returned", nullptr);
       continue;
     }
-    returnAndFreeArray(array, result, instancesWanted != 0, &status);
+    pk::returnAndFreeArray(array, result, instancesWanted != 0, &status);
   }
   return status;
 }
