@@ -14,6 +14,7 @@
 
 #include "filersim/filersim.h"
 #include "wbemkelvai/wsiapi.h"
+#include "wbemkelvai/wsifiler.h"
 
 namespace {
 
@@ -33,8 +34,10 @@ using Key = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY_free>>;
 using Cert = std::unique_ptr<X509, Freer<X509_free>>;
 using File = std::unique_ptr<std::FILE, Freer<std::fclose>>;
 
-// Writes a self-signed certificate for 127.0.0.1 and localhost and its key as PEM.
-void makeCertificate(const std::string &certPath, const std::string &keyPath) {
+// Writes a self-signed certificate for the names (by default 127.0.0.1 and localhost)
+// and its key as PEM.
+void makeCertificate(const std::string &certPath, const std::string &keyPath,
+                     const char *names = "IP:127.0.0.1,DNS:localhost") {
   Key key(EVP_EC_gen("P-256"));
   ASSERT_NE(key, nullptr);
   Cert cert(X509_new());
@@ -49,7 +52,7 @@ void makeCertificate(const std::string &certPath, const std::string &keyPath) {
   X509_set_issuer_name(cert.get(), name);
   X509V3_CTX context;
   X509V3_set_ctx(&context, cert.get(), cert.get(), nullptr, nullptr, 0);
-  for (auto [id, value] : {std::pair{NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost"},
+  for (auto [id, value] : {std::pair{NID_subject_alt_name, names},
                            std::pair{NID_basic_constraints, "critical,CA:TRUE"}}) {
     X509_EXTENSION *extension = X509V3_EXT_conf_nid(nullptr, &context, id, value);
     ASSERT_NE(extension, nullptr);
@@ -67,12 +70,16 @@ void makeCertificate(const std::string &certPath, const std::string &keyPath) {
 
 class Https : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { start("IP:127.0.0.1,DNS:localhost"); }
+  // Serves kelva-a over HTTPS with a certificate for the names.
+  void start(const char *names) {
+    server_.reset();
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
     std::string pattern = (std::filesystem::temp_directory_path() / "https_test.XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
     cert_ = dir_ + "/filer.pem";
-    ASSERT_NO_FATAL_FAILURE(makeCertificate(cert_, dir_ + "/filer.key"));
+    ASSERT_NO_FATAL_FAILURE(makeCertificate(cert_, dir_ + "/filer.key", names));
     sim_ = filersim::Simulator::fromFile(FILERSIM_DEFAULT_SCENARIO);
     server_ = std::make_unique<filersim::HttpServer>(
         *sim_, "kelva-a", filersim::HttpServerOptions{0, cert_, dir_ + "/filer.key"});
@@ -84,10 +91,10 @@ class Https : public ::testing::Test {
     std::filesystem::remove_all(dir_);
   }
   // One request on a fresh connection, so no TLS session is shared between cases.
-  Element ask(int transport) {
+  Element ask(int transport, const char *host = "127.0.0.1") {
     std::string user = sim_->userName("kelva-a"), password = sim_->password("kelva-a");
-    WSIServerInfo *server = createServerInfo("127.0.0.1", user.c_str(), password.c_str(), 5,
-                                             transport, server_->port());
+    WSIServerInfo *server =
+        createServerInfo(host, user.c_str(), password.c_str(), 5, transport, server_->port());
     Element request(createElement("system-get-info"));
     Element answer(invokeServerElement(server, request.get()));
     destroyServerInfo(server);
@@ -105,10 +112,9 @@ TEST_F(Https, VerificationTrustsOnlyTheGivenCertificates) {
 
   Element untrusted = ask(WSI_TRANSPORT_HTTPS);
   EXPECT_EQ(checkResultStatus(untrusted.get()), 0);
-  EXPECT_EQ(getResultErrorNum(untrusted.get()), WSI_ERR_UNREACHABLE);
-  EXPECT_NE(
-      std::string(getResultErrorString(untrusted.get())).find("certificate could not be verified"),
-      std::string::npos)
+  EXPECT_EQ(getResultErrorNum(untrusted.get()), WSI_ERR_TLS);
+  EXPECT_NE(std::string(getResultErrorString(untrusted.get())).find("could not be verified"),
+            std::string::npos)
       << getResultErrorString(untrusted.get());
 
   setenv("KELVA_CA_BUNDLE", cert_.c_str(), 1);
@@ -117,10 +123,50 @@ TEST_F(Https, VerificationTrustsOnlyTheGivenCertificates) {
 
   setenv("KELVA_CA_BUNDLE", (dir_ + "/missing.pem").c_str(), 1);
   Element unreadable = ask(WSI_TRANSPORT_HTTPS);
-  EXPECT_EQ(getResultErrorNum(unreadable.get()), WSI_ERR_UNREACHABLE);
+  EXPECT_EQ(getResultErrorNum(unreadable.get()), WSI_ERR_TLS);
   EXPECT_NE(std::string(getResultErrorString(unreadable.get())).find("KELVA_CA_BUNDLE"),
             std::string::npos)
       << getResultErrorString(unreadable.get());
+}
+
+TEST_F(Https, TheBundleIsTheOnlyTrust) {
+  // A bundle that holds another authority's certificate: the filer's is not in it.
+  std::string other = dir_ + "/other.pem";
+  ASSERT_NO_FATAL_FAILURE(makeCertificate(other, dir_ + "/other.key"));
+  setenv("KELVA_CA_BUNDLE", other.c_str(), 1);
+  Element refused = ask(WSI_TRANSPORT_HTTPS);
+  EXPECT_EQ(checkResultStatus(refused.get()), 0);
+  EXPECT_EQ(getResultErrorNum(refused.get()), WSI_ERR_TLS) << getResultErrorString(refused.get());
+}
+
+TEST_F(Https, ACertificateForAnotherNameIsRefused) {
+  ASSERT_NO_FATAL_FAILURE(start("IP:127.0.0.1"));
+  setenv("KELVA_CA_BUNDLE", cert_.c_str(), 1);
+  Element right = ask(WSI_TRANSPORT_HTTPS, "127.0.0.1");
+  EXPECT_EQ(checkResultStatus(right.get()), 1) << getResultErrorString(right.get());
+  Element wrong = ask(WSI_TRANSPORT_HTTPS, "localhost");
+  EXPECT_EQ(checkResultStatus(wrong.get()), 0);
+  EXPECT_EQ(getResultErrorNum(wrong.get()), WSI_ERR_TLS) << getResultErrorString(wrong.get());
+}
+
+TEST_F(Https, AnUntrustedFilerIsAFailureNotAnOffLineFiler) {
+  std::string systemId = sim_->systemId("kelva-a"), host = "127.0.0.1";
+  std::string user = sim_->userName("kelva-a"), password = sim_->password("kelva-a");
+  Filer filer{systemId.data(),
+              host.data(),
+              user.data(),
+              password.data(),
+              WSI_TRANSPORT_HTTPS,
+              server_->port(),
+              5};
+  KELVAStatus status = KELVA_STATUS_INIT;
+  KELVASysInfo *info = getKELVASysInfo(&status, &filer);
+  EXPECT_EQ(info, nullptr);
+  freeKELVASysInfo(info);
+  ASSERT_NE(checkStatus(&status), 0);
+  EXPECT_NE(std::string(status.message).find("could not be verified"), std::string::npos)
+      << status.message;
+  clearKELVAStatus(&status);
 }
 
 TEST_F(Https, PlainHttpToTheHttpsPortFailsAndTheFilerKeepsServing) {

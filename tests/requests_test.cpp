@@ -1,6 +1,7 @@
 // Requests, answers and what the library reads from a filer, against the
 // simulated filer, in process and over HTTP on 127.0.0.1.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <memory>
 #include <string>
@@ -9,6 +10,7 @@
 #include "filersim/filersim.h"
 #include "wbemkelvai/wsiapi.h"
 #include "wbemkelvai/wsifiler.h"
+#include "wbemkelvai/wsitesting.h"
 
 namespace {
 
@@ -180,6 +182,38 @@ TEST_P(RequestsTest, BrokenAnswersBecomeFailedAnswers) {
   EXPECT_EQ(checkResultStatus(send(server.get(), "system-get-info").get()), 1);
 }
 
+TEST_P(RequestsTest, AnswersOfTooManyElementsAreRefused) {
+  auto answerOf = [](unsigned elements) {
+    std::string body = "<kelva><results status=\"passed\">";
+    for (unsigned i = 0; i < elements; ++i) body += "<a/>";
+    return body + "</results></kelva>";
+  };
+  Server server = connect();
+  fault("system-get-info", Fault::answer(answerOf(WSI_MAX_ANSWER_ELEMENTS + 1), 1));
+  Element tooMany = send(server.get(), "system-get-info");
+  EXPECT_EQ(getResultErrorNum(tooMany.get()), WSI_ERR_BAD_ANSWER);
+  EXPECT_NE(std::string(getResultErrorString(tooMany.get())).find("elements"), std::string::npos)
+      << getResultErrorString(tooMany.get());
+  fault("system-get-info", Fault::answer(answerOf(WSI_MAX_ANSWER_ELEMENTS), 1));
+  EXPECT_EQ(checkResultStatus(send(server.get(), "system-get-info").get()), 1);
+}
+
+TEST_P(RequestsTest, LibraryErrorNumbersAreNotTheFilers) {
+  // Every failure the library makes itself lies in its own range, above any filer's.
+  for (int number :
+       {WSI_ERR_UNREACHABLE, WSI_ERR_TIMEOUT, WSI_ERR_DROPPED, WSI_ERR_BAD_ANSWER, WSI_ERR_AUTH,
+        WSI_ERR_HTTP, WSI_ERR_NO_TRANSPORT, WSI_ERR_BAD_REQUEST, WSI_ERR_TLS}) {
+    EXPECT_GE(number, 50000);
+    EXPECT_LE(number, 50099);
+  }
+  for (int filerNumber : {9003, 13114, 13200, 13201, static_cast<int>(filersim::kNoSuchAggregate),
+                          static_cast<int>(filersim::kApiNotFound)}) {
+    fault("system-get-info", Fault::fail(filerNumber, "filer says no", 1));
+    Element answer = send("system-get-info");
+    EXPECT_EQ(getResultErrorNum(answer.get()), filerNumber);
+  }
+}
+
 TEST_P(RequestsTest, SlowFilerTimesOutAndWrongPasswordIsRefused) {
   fault("system-get-info", Fault::delay(1500, 1));
   Server quick = connect(1);
@@ -259,6 +293,50 @@ TEST_P(RequestsTest, CacheEntryHoldsFilerDataUntilRefreshed) {
   clearKELVAStatus(&status);
 }
 
+TEST_P(RequestsTest, RefusedCredentialsAreNotHiddenBehindCachedData) {
+  KELVAStatus status = KELVA_STATUS_INIT;
+  ASSERT_EQ(FilerCache_addEntry(&filer_, 1, &status), 1) << status.message;
+  std::string wrong = "not-the-password";
+  Filer changed = filer_;
+  changed.password = wrong.data();
+  EXPECT_EQ(FilerCache_lockEntry(&changed, &status), nullptr);
+  ASSERT_NE(checkStatus(&status), 0);
+  EXPECT_NE(std::string(status.message).find("refused"), std::string::npos) << status.message;
+  clearKELVAStatus(&status);
+  ASSERT_NE(FilerCache_lockEntry(&filer_, &status), nullptr) << status.message;
+  FilerCache_releaseEntry(&filer_);
+}
+
+TEST_P(RequestsTest, ReadersSurviveEveryFailingAllocation) {
+  auto readAll = [this](KELVAStatus *status) {
+    bool ok = true;
+    KELVASysInfo *info = getKELVASysInfo(status, &filer_);
+    ok = ok && info != nullptr;
+    freeKELVASysInfo(info);
+    KELVACFStatus *cf = ok ? getCFStatus(&filer_, status) : nullptr;
+    ok = ok && cf != nullptr;
+    freeCFStatus(cf);
+    WSIList *addresses = ok ? getAllIPV4IPs(&filer_, status) : nullptr;
+    ok = ok && addresses != nullptr;
+    WSIList_free(addresses, wsifree);
+    ok = ok && FilerCache_addEntry(&filer_, 1, status) == 1;
+    return ok;
+  };
+  KELVAStatus status = KELVA_STATUS_INIT;
+  wsiTestFailAllocation(0);
+  ASSERT_TRUE(readAll(&status)) << status.message;
+  unsigned long long allocations = wsiTestAllocationCount();
+  ASSERT_GT(allocations, 10u);
+  for (unsigned long long nth = 1; nth <= allocations; ++nth) {
+    wsiTestFailAllocation(nth);
+    bool ok = readAll(&status);
+    wsiTestFailAllocation(0);
+    // Either the failure was absorbed, or it is reported; nothing leaks (asan).
+    EXPECT_EQ(ok, checkStatus(&status) == 0) << "allocation " << nth;
+    clearKELVAStatus(&status);
+  }
+}
+
 TEST_P(RequestsTest, OffLineFiler) {
   sim_->setOnline("kelva-a", false);
   KELVAStatus status = KELVA_STATUS_INIT;
@@ -304,6 +382,40 @@ TEST(RequestsHttp, NobodyListening) {
   Element answer(invokeServerElement(server.get(), request.get()));
   EXPECT_EQ(getResultErrorNum(answer.get()), WSI_ERR_UNREACHABLE)
       << getResultErrorString(answer.get());
+}
+
+TEST(RequestsHttp, ProxyVariablesOfTheEnvironmentAreIgnored) {
+  auto sim = filersim::Simulator::fromFile(FILERSIM_DEFAULT_SCENARIO);
+  filersim::HttpServer filer(*sim, "kelva-a");
+  int deadPort = 0;
+  {
+    filersim::HttpServer probe(*sim, "kelva-a");
+    deadPort = probe.port();
+  }  // nobody listens there now
+  std::string dead = "http://127.0.0.1:" + std::to_string(deadPort);
+  std::string user = sim->userName("kelva-a"), password = sim->password("kelva-a");
+  auto ask = [&] {
+    Server server(createServerInfo("127.0.0.1", user.c_str(), password.c_str(), 5,
+                                   WSI_TRANSPORT_HTTP, filer.port()));
+    Element request(createElement("system-get-info"));
+    return Element(invokeServerElement(server.get(), request.get()));
+  };
+  for (const char *name : {"http_proxy", "HTTP_PROXY", "https_proxy", "ALL_PROXY", "all_proxy"}) {
+    setenv(name, dead.c_str(), 1);
+  }
+  unsetenv("no_proxy");
+  unsetenv("NO_PROXY");
+  Element direct = ask();
+  EXPECT_EQ(checkResultStatus(direct.get()), 1) << getResultErrorString(direct.get());
+  // Our own variable is the way to a proxy.
+  setenv("KELVA_HTTP_PROXY", dead.c_str(), 1);
+  Element viaProxy = ask();
+  EXPECT_EQ(getResultErrorNum(viaProxy.get()), WSI_ERR_UNREACHABLE)
+      << getResultErrorString(viaProxy.get());
+  for (const char *name :
+       {"http_proxy", "HTTP_PROXY", "https_proxy", "ALL_PROXY", "all_proxy", "KELVA_HTTP_PROXY"}) {
+    unsetenv(name);
+  }
 }
 
 TEST(Elements, BuildingAndReadingWithoutAFiler) {

@@ -10,6 +10,7 @@
 #include "filersim/filersim.h"
 #include "wbemkelvai/wsiapi.h"
 #include "wbemkelvai/wsistorage.h"
+#include "wbemkelvai/wsitesting.h"
 
 namespace {
 
@@ -505,6 +506,114 @@ TEST_P(StorageTest, ChangesSentThroughTheLibraryAreNeverServedStale) {
   ASSERT_TRUE(getLunInfo(&status, a(), "/vol/volA/lun1", nullptr, nullptr, 0, nullptr, lun.list));
   EXPECT_EQ(lun.records<KELVALun>().at(0)->mapped, 0);
   EXPECT_FALSE(status.failed());
+}
+
+TEST_P(StorageTest, OnlyTheDeclaredPiecesAreReadAgainAfterARequest) {
+  EXPECT_EQ(volumeNames().size(), 5u);
+  EXPECT_EQ(igroupNames().size(), 4u);
+  int requests = sim_->requestCount("kelva-a");
+  // Reads change nothing.
+  ASSERT_TRUE(send("snapshot-list-info", {{"volume", "volA"}}));
+  ASSERT_TRUE(send("system-get-info", {}));
+  volumeNames();
+  igroupNames();
+  EXPECT_EQ(sim_->requestCount("kelva-a"), requests + 2);
+  // Taking a volume off line changes volumes, not igroups.
+  ASSERT_TRUE(send("volume-offline", {{"name", "volOld"}}));
+  EXPECT_EQ(igroupNames().size(), 4u);
+  EXPECT_EQ(sim_->requestCount("kelva-a"), requests + 3);
+  List vols(freeVolumeInfo);
+  Status status;
+  ASSERT_TRUE(getVolumeInfo(&status, a(), nullptr, "volOld", nullptr, 3, 0, vols.list));
+  EXPECT_STRNE(vols.records<KELVAVolume>().at(0)->state, "online");
+  EXPECT_EQ(sim_->requestCount("kelva-a"), requests + 4);
+  // A request the library does not know may have changed anything.
+  send("volume-frobnicate", {});
+  igroupNames();
+  EXPECT_EQ(sim_->requestCount("kelva-a"), requests + 6);
+}
+
+TEST_P(StorageTest, AFilerThatDidNotAnswerInTimeIsLeftAloneForAWhile) {
+  EXPECT_EQ(volumeNames().size(), 5u);
+  Filer quick = *a();
+  quick.connParam3 = 1;
+  sim_->setFault("kelva-a", "*", filersim::Fault::delay(2500));
+  Status status;
+  List first(freeVolumeInfo);
+  ASSERT_TRUE(getVolumeInfo(&status, &quick, nullptr, nullptr, nullptr, 3, 1, first.list))
+      << status.text();
+  EXPECT_EQ(WSIList_getLength(first.list), 5u);  // the cached data, the filer being away
+  int requests = sim_->requestCount("kelva-a");
+
+  // Within the quiet time nothing is sent: old data where there is some, a clear
+  // failure where there is none.
+  List again(freeVolumeInfo);
+  ASSERT_TRUE(getVolumeInfo(&status, &quick, nullptr, nullptr, nullptr, 3, 1, again.list));
+  EXPECT_EQ(WSIList_getLength(again.list), 5u);
+  List disks(freeDiskInfo);
+  EXPECT_FALSE(getDiskInfo(&status, &quick, nullptr, nullptr, nullptr, disks.list));
+  EXPECT_THAT(status.text(), ::testing::HasSubstr("not asked again"));
+  Status lockStatus;
+  EXPECT_EQ(FilerCache_lockEntry(&quick, &lockStatus), nullptr);
+  EXPECT_THAT(lockStatus.text(), ::testing::HasSubstr("not asked again"));
+  EXPECT_EQ(sim_->requestCount("kelva-a"), requests);
+  sim_->clearFaults();
+}
+
+TEST_P(StorageTest, RefusedCredentialsAreReportedNotServedFromTheCache) {
+  EXPECT_EQ(volumeNames().size(), 5u);
+  std::string wrong = "not-the-password";
+  Filer changed = *a();
+  changed.password = wrong.data();
+  Status status;
+  List vols(freeVolumeInfo);
+  EXPECT_FALSE(getVolumeInfo(&status, &changed, nullptr, nullptr, nullptr, 3, 1, vols.list));
+  EXPECT_THAT(status.text(), ::testing::HasSubstr("refused"));
+  EXPECT_TRUE(WSIList_isEmpty(vols.list));
+}
+
+TEST_P(StorageTest, ReadersSurviveEveryFailingAllocation) {
+  struct Lists {
+    List aggrs{freeAggregateInfo}, vols{freeVolumeInfo}, luns{freeLunInfo}, disks{freeDiskInfo},
+        oids{freeTexts};
+  };
+  auto connection = connect(a());
+  // Every read goes to the filer: the entry is dropped first.
+  auto readAll = [&](Lists &l, KELVAStatus *status) {
+    Status ignored;
+    FilerCache_deleteEntry(a(), &ignored);
+    bool ok = getAggregateInfo(status, a(), nullptr, nullptr, 3, 0, l.aggrs.list) != 0;
+    ok = ok && getVolumeInfo(status, a(), nullptr, nullptr, nullptr, 3, 0, l.vols.list) != 0;
+    ok = ok && getLunInfo(status, a(), nullptr, nullptr, nullptr, 0, nullptr, l.luns.list) != 0;
+    ok = ok && getDiskInfo(status, a(), nullptr, nullptr, nullptr, l.disks.list) != 0;
+    WSIList *igroups =
+        ok ? getIGroupInfo(a(), nullptr, nullptr, nullptr, nullptr, nullptr, status) : nullptr;
+    ok = ok && igroups != nullptr;
+    freeIGroupInfo(igroups);
+    ok = ok &&
+         getNextObjectIDValues(status, connection.get(), ".1.3.6.1.2.1.4.20.1.1", l.oids.list) != 0;
+    return ok;
+  };
+  {
+    Lists lists;
+    Status status;
+    wsiTestFailAllocation(0);
+    ASSERT_TRUE(readAll(lists, &status)) << status.text();
+  }
+  unsigned long long allocations = wsiTestAllocationCount();
+  ASSERT_GT(allocations, 20u);
+  for (unsigned long long nth = 1; nth <= allocations; ++nth) {
+    Lists lists;
+    KELVAStatus status = KELVA_STATUS_INIT;
+    wsiTestFailAllocation(nth);
+    bool ok = readAll(lists, &status);
+    wsiTestFailAllocation(0);
+    EXPECT_EQ(ok, checkStatus(&status) == 0) << "allocation " << nth;
+    if (!ok) {
+      EXPECT_TRUE(WSIList_isEmpty(lists.oids.list)) << "allocation " << nth;
+    }
+    clearKELVAStatus(&status);
+  }
 }
 
 TEST_P(StorageTest, DeletingAVolumeDropsItFromTheCache) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "wbemkelvai/wsiapi.h"
 #include "wbemkelvai/wsifiler.h"
 
 namespace wsi {
@@ -17,6 +18,30 @@ namespace wsi {
 enum Piece : unsigned { kAggregates, kVolumes, kDisks, kLuns, kIGroups, kPieceCount };
 constexpr unsigned pieceBit(Piece piece) { return 1u << piece; }
 constexpr unsigned kAllPieces = (1u << kPieceCount) - 1;
+
+// The storage pieces that a request of this API may change, from the table of
+// requests kept beside the storage code (storage.cpp); every piece for a request
+// that is not in the table.
+unsigned piecesChangedBy(const std::string &api);
+
+// How long a filer that did not answer within its time-out is left alone by the
+// cache's refreshes (docs/cache.md).
+constexpr int kQuietSeconds = 20;
+
+// Remembers that a filer did not answer within its time-out, so that refreshes made
+// under an entry's lock fail fast for kQuietSeconds instead of waiting the whole
+// time-out again on every call.
+class QuietTime {
+ public:
+  // Empty when the filer may be asked now; otherwise why it is not.
+  std::string why(const char *host) const;
+  // Notes the answer of a refresh: a time-out starts a quiet time, any other
+  // answer ends it.
+  void note(const WSIElement *answer);
+
+ private:
+  std::atomic<int64_t> untilMillis_{0};
+};
 
 // The storage data of one entry (storage.cpp).
 struct StoragePieces;
@@ -31,6 +56,7 @@ struct StorageAccess {
   // Counts changes per piece: a piece read when its count was n is fresh only while
   // the count is still n.
   std::atomic<uint64_t> *generations;
+  QuietTime &quiet;
 };
 
 // Runs use with the storage side of the filer's entry locked, adding the entry when
@@ -42,10 +68,5 @@ bool withStorage(const Filer *filer, KELVAStatus *status,
 // record; false (status set) when there is no such entry.
 bool withStorageOf(const std::string &systemId, KELVAStatus *status,
                    const std::function<bool(StorageAccess &)> &use);
-// Marks the pieces (bits) of every entry whose filer is reached at host and port as
-// changed.
-void markChanged(const std::string &host, int port, unsigned pieces);
-// The storage pieces that a request of this API may change (storage.cpp).
-unsigned piecesChangedBy(const std::string &api);
 
 }  // namespace wsi

@@ -25,9 +25,14 @@ bool validElementName(const char *name);
 // A failed answer made by the library itself.
 std::unique_ptr<WSIElement> failedAnswer(int errorNumber, const std::string &reason);
 
+// Empty when the answer tree keeps within WSI_MAX_ANSWER_DEPTH and
+// WSI_MAX_ANSWER_ELEMENTS; otherwise why not.
+std::string checkAnswerSize(const WSIElement &answer);
+
 namespace wire {
 
-// False in builds that have no XML codec: no request can be sent.
+// False in builds that have no XML codec: no request can be written and no answer
+// text read.
 extern const bool kAvailable;
 
 // Serialises a request as the XML document of docs/protocol.md.  False, with the

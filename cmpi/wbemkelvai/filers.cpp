@@ -12,8 +12,11 @@
 #include <vector>
 
 #include "diag.h"
+#include "edge.h"
 #include "filerline.h"
 #include "platform/platform.h"
+// After the seam: the request interface's macros must not meet the system headers.
+#include "kit.h"
 #include "wbemkelvai/wsifiler.h"
 
 namespace {
@@ -22,15 +25,9 @@ namespace platform = pk::platform;
 
 constexpr const char *kInstancePrefix = "KELVA";
 
-std::string lowered(const char *text) {
-  std::string k(text != nullptr ? text : "");
-  for (char &c : k) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return k;
-}
+using wsi::newText;
 
-char *newText(const std::string &text) { return wsistrdup(text.c_str()); }
+std::string lowered(const char *text) { return wsi::lowerAscii(text != nullptr ? text : ""); }
 
 // ---- Line obfuscation --------------------------------------------------------
 // Each printable ASCII character moves within the 95 printable ones, and each byte
@@ -142,11 +139,8 @@ void keepRejected(const char *path, const std::string &content, size_t skipped) 
 char *dataFilePath(KELVAStatus *status, const char *name) {
   char *dir = buildDatFilePath(status);
   if (dir == nullptr) return nullptr;
-  char *path = nullptr;
-  try {
-    path = newText(platform::joinPath(dir, name));
-  } catch (const std::bad_alloc &) {
-  }
+  char *path = wsi::cEdge(static_cast<char *>(nullptr),
+                          [&] { return newText(platform::joinPath(dir, name)); });
   wsifree(dir);
   if (path == nullptr) setKELVAStatus(status, 0, "Insufficient memory for a data file path");
   return path;
@@ -224,8 +218,8 @@ WSI_EXPORT int areFilersSame(const Filer *a, const Filer *b) {
 
 // ---- Data directory and filers.dat ----------------------------------------------------
 
-WSI_EXPORT char *buildDatFilePath(KELVAStatus *status) {
-  try {
+WSI_EXPORT char *buildDatFilePath(KELVAStatus *callerStatus) {
+  return wsi::cEdge(callerStatus, static_cast<char *>(nullptr), [&](KELVAStatus *status) -> char * {
     std::string dir = platform::getEnv(WSI_DATA_DIR_ENV);
     if (dir.empty()) {
       std::string root = platform::userDataRoot();
@@ -244,10 +238,7 @@ WSI_EXPORT char *buildDatFilePath(KELVAStatus *status) {
     if (path == nullptr)
       setKELVAStatus(status, 0, "Insufficient memory for the data directory path");
     return path;
-  } catch (const std::bad_alloc &) {
-    setKELVAStatus(status, 0, "Insufficient memory for the data directory path");
-    return nullptr;
-  }
+  });
 }
 
 WSI_EXPORT char *buildFilerDatPath(KELVAStatus *status) {
@@ -265,23 +256,25 @@ WSI_EXPORT char *basicEncode(char *line) {
   return line;
 }
 
-WSI_EXPORT int writeFilerToDisk(KELVAStatus *status, FILE *file, const char *encodedLine) {
-  if (file == nullptr || encodedLine == nullptr) {
-    setKELVAStatus(status, 0, "No file or no line to write");
-    return 0;
-  }
-  platform::restrictOpenFileToOwner(file);
-  size_t length = std::strlen(encodedLine);
-  // No flush per line: the writer syncs the whole file once it is complete, and a
-  // write error that the buffer hides until then is reported by that sync.
-  if (std::fwrite(encodedLine, 1, length, file) != length ||
-      std::fputc(filerline::kLineEnd, file) == EOF) {
-    int error = platform::lastErrno();
-    setKELVAStatus(status, 0,
-                   ("Unable to write a filer line, errno: " + std::to_string(error)).c_str());
-    return 0;
-  }
-  return 1;
+WSI_EXPORT int writeFilerToDisk(KELVAStatus *callerStatus, FILE *file, const char *encodedLine) {
+  return wsi::cEdge(callerStatus, 0, [&](KELVAStatus *status) {
+    if (file == nullptr || encodedLine == nullptr) {
+      setKELVAStatus(status, 0, "No file or no line to write");
+      return 0;
+    }
+    platform::restrictOpenFileToOwner(file);
+    size_t length = std::strlen(encodedLine);
+    // No flush per line: the writer syncs the whole file once it is complete, and a
+    // write error that the buffer hides until then is reported by that sync.
+    if (std::fwrite(encodedLine, 1, length, file) != length ||
+        std::fputc(filerline::kLineEnd, file) == EOF) {
+      int error = platform::lastErrno();
+      setKELVAStatus(status, 0,
+                     ("Unable to write a filer line, errno: " + std::to_string(error)).c_str());
+      return 0;
+    }
+    return 1;
+  });
 }
 
 WSI_EXPORT int getFilersFromDiskFile(KELVAStatus *status, WSIList *filers) {
@@ -293,48 +286,51 @@ WSI_EXPORT int getFilersFromDiskFile(KELVAStatus *status, WSIList *filers) {
   if (path == nullptr) return 0;
   std::unique_ptr<char, void (*)(void *)> pathGuard(path, wsifree);
   std::string content;
-  try {
-    int error = platform::fileSystem().readRegular(path, filerline::kMaxFileBytes, &content);
-    if (error == ENOENT) return 1;
-    // A file that cannot be read must not pass for a short list: the next
-    // update would write that list back.
-    if (error != 0) {
-      setKELVAStatus(status, 0, readFailure(path, error).c_str());
-      return 0;
-    }
-    size_t skipped = 0;
-    int number = 0;
-    for (size_t at = 0; at < content.size();) {
-      size_t end = content.find(filerline::kLineEnd, at);
-      if (end == std::string::npos) end = content.size();
-      std::string line = content.substr(at, end - at);
-      at = end + 1;
-      ++number;
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (line.empty()) continue;
-      obfuscate(line.data(), false);
-      Filer *filer = parseLine(line);
-      wipe(line);
-      if (filer == nullptr) {
-        ++skipped;
-        WSI_LOG(std::string(path) + " line " + std::to_string(number) + " is malformed; skipped");
-        continue;
-      }
-      if (WSIList_append(filers, filer) == 0) {
-        freeFiler(filer);
+  return wsi::cEdge(
+      0,
+      [&] {
+        int error = platform::fileSystem().readRegular(path, filerline::kMaxFileBytes, &content);
+        if (error == ENOENT) return 1;
+        // A file that cannot be read must not pass for a short list: the next
+        // update would write that list back.
+        if (error != 0) {
+          setKELVAStatus(status, 0, readFailure(path, error).c_str());
+          return 0;
+        }
+        size_t skipped = 0;
+        int number = 0;
+        for (size_t at = 0; at < content.size();) {
+          size_t end = content.find(filerline::kLineEnd, at);
+          if (end == std::string::npos) end = content.size();
+          std::string line = content.substr(at, end - at);
+          at = end + 1;
+          ++number;
+          if (!line.empty() && line.back() == '\r') line.pop_back();
+          if (line.empty()) continue;
+          obfuscate(line.data(), false);
+          Filer *filer = parseLine(line);
+          wipe(line);
+          if (filer == nullptr) {
+            ++skipped;
+            WSI_LOG(std::string(path) + " line " + std::to_string(number) +
+                    " is malformed; skipped");
+            continue;
+          }
+          if (WSIList_append(filers, filer) == 0) {
+            freeFiler(filer);
+            wipe(content);
+            setKELVAStatus(status, 0, "Insufficient memory reading filers");
+            return 0;
+          }
+        }
+        if (skipped > 0) keepRejected(path, content, skipped);
         wipe(content);
-        setKELVAStatus(status, 0, "Insufficient memory reading filers");
-        return 0;
-      }
-    }
-    if (skipped > 0) keepRejected(path, content, skipped);
-    wipe(content);
-    return 1;
-  } catch (const std::bad_alloc &) {
-    wipe(content);
-    setKELVAStatus(status, 0, "Insufficient memory reading filers");
-    return 0;
-  }
+        return 1;
+      },
+      [&](const char *why) noexcept {
+        wipe(content);
+        setKELVAStatus(status, 0, why);
+      });
 }
 
 WSI_EXPORT int copyFilerDat(KELVAStatus *status, const char *from, const char *to) {
@@ -343,64 +339,66 @@ WSI_EXPORT int copyFilerDat(KELVAStatus *status, const char *from, const char *t
     return 0;
   }
   std::string content;
-  try {
-    int error = platform::fileSystem().readRegular(from, filerline::kMaxFileBytes, &content);
-    if (error != 0 && error != ENOENT) {
-      setKELVAStatus(status, 0, readFailure(from, error).c_str());
-      return 0;
-    }
-    error = writeNewFile(to, content);
-    wipe(content);
-    if (error != 0) {
-      setKELVAStatus(status, 0,
-                     (std::string("Unable to copy ") + from + " to " + to +
-                      ", errno: " + std::to_string(error))
-                         .c_str());
-      return 0;
-    }
-    return 1;
-  } catch (const std::bad_alloc &) {
-    wipe(content);
-    setKELVAStatus(status, 0, "Insufficient memory copying a file");
-    return 0;
-  }
+  return wsi::cEdge(
+      0,
+      [&] {
+        int error = platform::fileSystem().readRegular(from, filerline::kMaxFileBytes, &content);
+        if (error != 0 && error != ENOENT) {
+          setKELVAStatus(status, 0, readFailure(from, error).c_str());
+          return 0;
+        }
+        error = writeNewFile(to, content);
+        wipe(content);
+        if (error != 0) {
+          setKELVAStatus(status, 0,
+                         (std::string("Unable to copy ") + from + " to " + to +
+                          ", errno: " + std::to_string(error))
+                             .c_str());
+          return 0;
+        }
+        return 1;
+      },
+      [&](const char *why) noexcept {
+        wipe(content);
+        setKELVAStatus(status, 0, why);
+      });
 }
 
 // ---- Identifiers and property lists -----------------------------------------------
 
 WSI_EXPORT char *encodeInstanceID(const char *system, const char *localPart) {
   if (system == nullptr || localPart == nullptr) return nullptr;
-  size_t prefixLength = std::strlen(kInstancePrefix);
-  std::string id = system;
-  if (id.size() > prefixLength && id[prefixLength] == ':' &&
-      lowered(id.substr(0, prefixLength).c_str()) == lowered(kInstancePrefix)) {
-    id.erase(0, prefixLength + 1);
-  }
-  try {
+  return wsi::cEdge(static_cast<char *>(nullptr), [&] {
+    size_t prefixLength = std::strlen(kInstancePrefix);
+    std::string id = system;
+    if (id.size() > prefixLength && id[prefixLength] == ':' &&
+        lowered(id.substr(0, prefixLength).c_str()) == lowered(kInstancePrefix)) {
+      id.erase(0, prefixLength + 1);
+    }
     return newText(std::string(kInstancePrefix) + ":" + id + ":" + localPart);
-  } catch (const std::bad_alloc &) {
-    return nullptr;
-  }
+  });
 }
 
-WSI_EXPORT int getFilerAndNameFromInstanceId(KELVAStatus *status, char *instanceID,
+WSI_EXPORT int getFilerAndNameFromInstanceId(KELVAStatus *callerStatus, char *instanceID,
                                              char **systemIdOut, char **prefixOut, char **nameOut) {
-  if (instanceID == nullptr) {
-    setKELVAStatus(status, 0, "No InstanceID given");
-    return 0;
-  }
-  char *first = std::strchr(instanceID, ':');
-  char *second = first != nullptr ? std::strchr(first + 1, ':') : nullptr;
-  if (first == nullptr || second == nullptr || first == instanceID || second == first + 1) {
-    setKELVAStatus(status, 0, (std::string("Invalid InstanceID: ") + instanceID).c_str());
-    return 0;
-  }
-  *first = '\0';
-  *second = '\0';
-  if (prefixOut != nullptr) *prefixOut = instanceID;
-  if (systemIdOut != nullptr) *systemIdOut = first + 1;
-  if (nameOut != nullptr) *nameOut = second + 1;
-  return 1;
+  return wsi::cEdge(callerStatus, 0, [&](KELVAStatus *status) {
+    if (instanceID == nullptr) {
+      setKELVAStatus(status, 0, "No InstanceID given");
+      return 0;
+    }
+    char *first = std::strchr(instanceID, ':');
+    char *second = first != nullptr ? std::strchr(first + 1, ':') : nullptr;
+    if (first == nullptr || second == nullptr || first == instanceID || second == first + 1) {
+      setKELVAStatus(status, 0, (std::string("Invalid InstanceID: ") + instanceID).c_str());
+      return 0;
+    }
+    *first = '\0';
+    *second = '\0';
+    if (prefixOut != nullptr) *prefixOut = instanceID;
+    if (systemIdOut != nullptr) *systemIdOut = first + 1;
+    if (nameOut != nullptr) *nameOut = second + 1;
+    return 1;
+  });
 }
 
 WSI_EXPORT int isPropertyPresent(const char **propertyList, const char *name) {
@@ -419,62 +417,65 @@ WSI_EXPORT int addCloningMutexNode(const Filer *filer, KELVAStatus *status) {
     setKELVAStatus(status, 0, "No filer system id for a cloning lock");
     return 0;
   }
-  try {
+  return wsi::cEdge(status, 0, [&](KELVAStatus *) {
     std::lock_guard<std::mutex> guard(cloningTableLock);
     auto &node = cloningTable()[lowered(filer->systemId)];
     if (node == nullptr) node = std::make_shared<CloningNode>();
     ++node->references;
     return 1;
-  } catch (const std::bad_alloc &) {
-    setKELVAStatus(status, 0, "Insufficient memory for a cloning lock");
-    return 0;
-  }
+  });
 }
 
-WSI_EXPORT int deleteCloningMutexNode(const Filer *filer, KELVAStatus *status) {
-  std::shared_ptr<CloningNode> node;
-  std::string key = lowered(filer != nullptr ? filer->systemId : nullptr);
-  {
+WSI_EXPORT int deleteCloningMutexNode(const Filer *filer, KELVAStatus *callerStatus) {
+  return wsi::cEdge(callerStatus, 0, [&](KELVAStatus *status) {
+    std::shared_ptr<CloningNode> node;
+    std::string key = lowered(filer != nullptr ? filer->systemId : nullptr);
+    {
+      std::lock_guard<std::mutex> guard(cloningTableLock);
+      auto found = cloningTable().find(key);
+      if (filer == nullptr || filer->systemId == nullptr || found == cloningTable().end()) {
+        setKELVAStatus(status, 0, "No cloning lock for this filer");
+        return 0;
+      }
+      if (--found->second->references > 0) return 1;
+      node = found->second;
+    }
+    // The last reference: wait for the holder, then take the node out unless it was
+    // added again meanwhile.
+    std::lock_guard<std::mutex> holder(node->lock);
     std::lock_guard<std::mutex> guard(cloningTableLock);
     auto found = cloningTable().find(key);
-    if (filer == nullptr || filer->systemId == nullptr || found == cloningTable().end()) {
+    if (found != cloningTable().end() && found->second == node && node->references == 0) {
+      cloningTable().erase(found);
+    }
+    return 1;
+  });
+}
+
+WSI_EXPORT int lockCloningMutex(const Filer *filer, KELVAStatus *callerStatus) {
+  return wsi::cEdge(callerStatus, 0, [&](KELVAStatus *status) {
+    std::shared_ptr<CloningNode> node = findCloningNode(filer);
+    if (node == nullptr) {
       setKELVAStatus(status, 0, "No cloning lock for this filer");
       return 0;
     }
-    if (--found->second->references > 0) return 1;
-    node = found->second;
-  }
-  // The last reference: wait for the holder, then take the node out unless it was
-  // added again meanwhile.
-  std::lock_guard<std::mutex> holder(node->lock);
-  std::lock_guard<std::mutex> guard(cloningTableLock);
-  auto found = cloningTable().find(key);
-  if (found != cloningTable().end() && found->second == node && node->references == 0) {
-    cloningTable().erase(found);
-  }
-  return 1;
-}
-
-WSI_EXPORT int lockCloningMutex(const Filer *filer, KELVAStatus *status) {
-  std::shared_ptr<CloningNode> node = findCloningNode(filer);
-  if (node == nullptr) {
-    setKELVAStatus(status, 0, "No cloning lock for this filer");
-    return 0;
-  }
-  node->lock.lock();
-  if (findCloningNode(filer) != node) {  // removed while we waited
-    node->lock.unlock();
-    setKELVAStatus(status, 0, "No cloning lock for this filer");
-    return 0;
-  }
-  return 1;
+    node->lock.lock();
+    if (findCloningNode(filer) != node) {  // removed while we waited
+      node->lock.unlock();
+      setKELVAStatus(status, 0, "No cloning lock for this filer");
+      return 0;
+    }
+    return 1;
+  });
 }
 
 WSI_EXPORT int unlockCloningMutex(const Filer *filer) {
-  std::shared_ptr<CloningNode> node = findCloningNode(filer);
-  if (node == nullptr) return 0;
-  node->lock.unlock();
-  return 1;
+  return wsi::cEdge(0, [&] {
+    std::shared_ptr<CloningNode> node = findCloningNode(filer);
+    if (node == nullptr) return 0;
+    node->lock.unlock();
+    return 1;
+  });
 }
 
 }  // extern "C"

@@ -2,6 +2,7 @@
 // connection's session (and its TCP/TLS connection) stays alive across requests.
 #include <curl/curl.h>
 
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -43,17 +44,21 @@ std::string url(const WSIServerInfo &server) {
 }
 
 // Trusted certificates for verified HTTPS: a PEM file named by this variable, so that
-// filers with certificates of a private authority can be verified; otherwise the
-// system's store.
+// filers with certificates of a private authority can be verified; then it is the
+// only trust.  Otherwise the system's store.
 constexpr const char *kCaBundleEnv = "KELVA_CA_BUNDLE";
+// The proxy for filer requests.  The usual proxy variables of the environment are
+// ignored: they are set for web browsing, and filers sit on the storage network.
+constexpr const char *kProxyEnv = "KELVA_HTTP_PROXY";
 
 Outcome outcomeOf(CURLcode code) {
   switch (code) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+      return Outcome::Untrusted;
     case CURLE_COULDNT_CONNECT:
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CACERT_BADFILE:
       return Outcome::Unreachable;
     case CURLE_OPERATION_TIMEDOUT:
       return Outcome::Timeout;
@@ -77,8 +82,11 @@ Result postHttp(WSIServerInfo &server, const std::string &body, std::string &ans
   Body sink{&answer, false};
   char error[CURL_ERROR_SIZE] = {0};
   std::string target = url(server);
-  curl_slist *headers = curl_slist_append(nullptr, "Content-Type: text/xml; charset=utf-8");
-  headers = curl_slist_append(headers, "Expect:");
+  std::unique_ptr<curl_slist, void (*)(curl_slist *)> headerList(
+      curl_slist_append(nullptr, "Content-Type: text/xml; charset=utf-8"), curl_slist_free_all);
+  curl_slist *headers = headerList.get();
+  // Appending keeps the head; a failed append leaves the list as it was.
+  if (headers != nullptr) (void)curl_slist_append(headers, "Expect:");
   curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -100,20 +108,23 @@ Result postHttp(WSIServerInfo &server, const std::string &body, std::string &ans
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
   std::string caBundle = verify ? pk::platform::getEnv(kCaBundleEnv) : std::string();
-  if (!caBundle.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, caBundle.c_str());
+  if (!caBundle.empty()) {
+    curl_easy_setopt(easy, CURLOPT_CAINFO, caBundle.c_str());
+    curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);  // the bundle replaces the system's store
+  }
+  std::string proxy = pk::platform::getEnv(kProxyEnv);
+  curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());  // "" means no proxy at all
+  if (proxy.empty()) curl_easy_setopt(easy, CURLOPT_NOPROXY, "*");
 
   CURLcode code = curl_easy_perform(easy);
-  curl_slist_free_all(headers);
   if (code != CURLE_OK) {
     if (sink.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
       return {Outcome::TooLarge, "answer too large"};
     std::string why = error[0] != '\0' ? error : curl_easy_strerror(code);
-    // A wrong or untrusted certificate must not read like a network fault.
-    if (code == CURLE_PEER_FAILED_VERIFICATION)
-      why = "the filer's certificate could not be verified: " + why;
-    else if (code == CURLE_SSL_CACERT_BADFILE)
-      why = "the filer's certificate could not be verified, the trusted certificates (" +
-            std::string(kCaBundleEnv) + ") could not be read: " + why;
+    if (code == CURLE_SSL_CACERT_BADFILE) {
+      why =
+          "the trusted certificates (" + std::string(kCaBundleEnv) + ") could not be read: " + why;
+    }
     return {outcomeOf(code), why};
   }
   long status = 0;

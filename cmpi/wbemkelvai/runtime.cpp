@@ -7,6 +7,7 @@
 #include <string>
 
 #include "diag.h"
+#include "edge.h"
 #include "platform/platform.h"
 #include "wbemkelvai/wsiruntime.h"
 #include "wbemkelvai/wsitesting.h"
@@ -41,8 +42,13 @@ void emit(const std::atomic<WSIMessageFunc> &sink, const char *file, int line,
           const std::string &text) {
   WSIMessageFunc fn = sink.load(std::memory_order_acquire);
   if (fn == nullptr) return;
-  std::string where = std::string(file != nullptr ? file : "?") + ":" + std::to_string(line);
-  fn(where.c_str(), text.c_str());
+  // A diagnostic that cannot be made (out of memory) is dropped: it must never turn
+  // the operation it describes into a failure.
+  wsi::cEdge(0, [&] {
+    std::string where = std::string(file != nullptr ? file : "?") + ":" + std::to_string(line);
+    fn(where.c_str(), text.c_str());
+    return 0;
+  });
 }
 
 int lowerAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }

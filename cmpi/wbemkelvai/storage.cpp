@@ -18,7 +18,7 @@
 #include "cache.h"
 #include "diag.h"
 #include "element.h"
-#include "filerio.h"
+#include "kit.h"
 #include "wbemkelvai/wsiapi.h"
 #include "wbemkelvai/wsistorage.h"
 
@@ -101,23 +101,86 @@ struct StoragePieces {
 
 void StoragePiecesDeleter::operator()(StoragePieces *pieces) const { delete pieces; }
 
-// Reads change nothing; changes are known by their family.  An API of an unknown
-// family may change anything.
+// What each request changes of the cached storage data, by its exact name.  Every
+// request that the library or its callers send belongs here; one that is missing
+// is taken to change everything, which is safe but costs the next reads.
+struct RequestEffect {
+  const char *api;
+  unsigned pieces;
+};
+constexpr unsigned kStructure = pieceBit(kAggregates) | pieceBit(kVolumes) | pieceBit(kDisks);
+constexpr RequestEffect kRequestEffects[] = {
+    // Reads.
+    {"aggr-list-info", 0},
+    {"cf-status", 0},
+    {"cifs-session-list-iter-end", 0},
+    {"cifs-session-list-iter-next", 0},
+    {"cifs-session-list-iter-start", 0},
+    {"cifs-share-list-iter-end", 0},
+    {"cifs-share-list-iter-next", 0},
+    {"cifs-share-list-iter-start", 0},
+    {"diagnosis-status-get", 0},
+    {"disk-list-info", 0},
+    {"fcp-adapter-list-info", 0},
+    {"fcp-config-adapters", 0},
+    {"fcp-node-get-name", 0},
+    {"file-list-directory-iter-start", 0},
+    {"igroup-list-info", 0},
+    {"iscsi-node-get-name", 0},
+    {"iscsi-portal-list-info", 0},
+    {"iscsi-service-status", 0},
+    {"lun-list-info", 0},
+    {"net-ifconfig-get", 0},
+    {"nfs-exportfs-list-rules", 0},
+    {"nfs-get-supported-sec-flavors", 0},
+    {"qtree-list", 0},
+    {"quota-get-entry", 0},
+    {"quota-list-entries", 0},
+    {"quota-report-iter-end", 0},
+    {"quota-report-iter-next", 0},
+    {"quota-report-iter-start", 0},
+    {"quota-status", 0},
+    {"snapshot-list-info", 0},
+    {"snmp-get", 0},
+    {"snmp-get-next", 0},
+    {"space-reserve-info", 0},
+    {"system-get-info", 0},
+    {"system-get-version", 0},
+    {"volume-list-info", 0},
+    // Changes outside the cached storage data.
+    {"cifs-share-add", 0},
+    {"cifs-share-change", 0},
+    {"cifs-share-delete", 0},
+    {"iscsi-node-set-name", 0},
+    {"nfs-exportfs-append-rules", 0},
+    {"nfs-exportfs-delete-rules", 0},
+    {"nfs-exportfs-modify-rule", 0},
+    {"quota-add-entry", 0},
+    {"quota-delete-entry", 0},
+    {"quota-modify-entry", 0},
+    {"quota-off", 0},
+    {"quota-on", 0},
+    {"quota-resize", 0},
+    {"registry-delete", 0},
+    {"registry-set", 0},
+    // Changes of the cached storage data.
+    {"igroup-add", pieceBit(kIGroups)},
+    {"igroup-destroy", pieceBit(kIGroups) | pieceBit(kLuns)},  // the LUNs' mapped flag
+    {"igroup-remove", pieceBit(kIGroups)},
+    {"igroup-rename", pieceBit(kIGroups)},
+    {"lun-map", pieceBit(kLuns) | pieceBit(kIGroups)},
+    {"lun-unmap", pieceBit(kLuns) | pieceBit(kIGroups)},
+    {"volume-destroy", kAllPieces},  // its LUNs and maps go; the aggregate's space and disks follow
+    {"volume-offline", kStructure | pieceBit(kLuns)},
+    {"volume-online", kStructure | pieceBit(kLuns)},
+    {"system-cli", kAllPieces},  // any command at all
+};
+
 unsigned piecesChangedBy(const std::string &api) {
-  auto has = [&](const char *part) { return api.find(part) != std::string::npos; };
-  auto starts = [&](const char *prefix) { return api.rfind(prefix, 0) == 0; };
-  if (has("-list") || has("-get") || has("-status") || has("-info") || starts("snmp-")) return 0;
-  for (const char *quiet : {"iscsi-", "fcp-", "cifs-", "nfs-", "quota-", "registry-", "net-", "cf-",
-                            "perf-", "ems-", "diagnosis-", "options-"}) {
-    if (starts(quiet)) return 0;
+  for (const RequestEffect &effect : kRequestEffects) {
+    if (api == effect.api) return effect.pieces;
   }
-  if (starts("aggr-") || starts("disk-"))
-    return pieceBit(kAggregates) | pieceBit(kVolumes) | pieceBit(kDisks);
-  if (starts("igroup-")) return pieceBit(kIGroups) | pieceBit(kLuns);
-  if (starts("lun-") || starts("clone-") || starts("snapshot-") || starts("qtree-")) {
-    return pieceBit(kLuns) | pieceBit(kIGroups) | pieceBit(kVolumes) | pieceBit(kAggregates);
-  }
-  return kAllPieces;  // volume-..., system-cli and whatever else
+  return kAllPieces;
 }
 
 }  // namespace wsi
@@ -126,11 +189,6 @@ namespace {
 
 using namespace wsi;
 using Clock = std::chrono::steady_clock;
-using ElementPtr = std::unique_ptr<WSIElement, void (*)(WSIElement *)>;
-using ServerPtr = std::unique_ptr<WSIServerInfo, void (*)(WSIServerInfo *)>;
-
-constexpr const char *kNoMemory = "Insufficient memory";
-
 std::string str(const WSIElement *element, const char *name) {
   const char *text = getStringElement(element, name);
   return text != nullptr ? text : std::string();
@@ -153,37 +211,6 @@ const std::vector<std::unique_ptr<WSIElement>> &itemsOf(const WSIElement *elemen
 bool same(const std::string &a, const char *b) { return strCompare(a.c_str(), b) == 0; }
 bool passes(const char *filter, const std::string &value) {
   return passesStringFilter(filter, value.c_str()) != 0;
-}
-
-ServerPtr connect(const Filer &filer, KELVAStatus *status) {
-  ServerPtr server(_createServerInfo(filer.host, filer.userName, filer.password, filer.connParam3,
-                                     filer.connParam1, filer.connParam2, __FILE__, __LINE__),
-                   destroyServerInfo);
-  if (server == nullptr) {
-    setKELVAStatus(status, 0,
-                   (std::string("Unable to create a connection to ") + filer.host).c_str());
-  }
-  return server;
-}
-
-// Sends a request with the string parameters (name, value, name, value ...).
-ElementPtr ask(WSIServerInfo *server, const char *api, std::initializer_list<std::string> params) {
-  ElementPtr request(_createElement(api, __FILE__, __LINE__), freeElement);
-  if (request == nullptr) return ElementPtr(nullptr, freeElement);
-  for (auto it = params.begin(); it != params.end() && it + 1 != params.end(); it += 2) {
-    if (addStringElement(request.get(), it->c_str(), (it + 1)->c_str()) == 0) {
-      return ElementPtr(nullptr, freeElement);
-    }
-  }
-  return ElementPtr(_invokeServerElement(server, request.get(), __FILE__, __LINE__), freeElement);
-}
-
-void fail(KELVAStatus *status, const WSIElement *answer, WSIServerInfo *server) {
-  if (answer == nullptr) {
-    setKELVAStatus(status, 0, kNoMemory);
-    return;
-  }
-  setAnswerError(status, answer, server);
 }
 
 // ---- Parsing the listing answers ----------------------------------------------------
@@ -287,7 +314,8 @@ Cached<T> &cachedOf(StoragePieces &pieces) {
 
 // Makes the piece of the records T usable: cached and unchanged within the
 // time-to-live (unless fresh is asked for), else read again.  A filer that is away
-// leaves the old data in use.  The records, or NULL with the status set.
+// (or resting after a time-out) leaves the old data in use; any other failure is
+// reported.  The records, or NULL with the status set.
 template <class T>
 const std::vector<T> *ensure(StorageAccess &access, bool fresh, KELVAStatus *status) {
   if (access.pieces == nullptr) access.pieces.reset(new StoragePieces);
@@ -297,16 +325,27 @@ const std::vector<T> *ensure(StorageAccess &access, bool fresh, KELVAStatus *sta
       Clock::now() - cached.at < std::chrono::seconds(WSI_FILER_CACHE_TTL_SECONDS)) {
     return &cached.items;
   }
-  ServerPtr server = connect(*access.filer, status);
-  if (server == nullptr) return nullptr;
-  ElementPtr answer = ask(server.get(), T::kApi, {});
-  if (answer == nullptr || checkResultStatus(answer.get()) == 0) {
-    if (answer != nullptr && cached.loaded && filerAway(answer.get())) {
-      WSI_LOG(std::string("Keeping cached ") + T::kApi + " data of " + access.filer->systemId +
-              ": the filer is away");
-      return &cached.items;
+  auto keepOld = [&](const std::string &why) {
+    WSI_LOG(std::string("Keeping cached ") + T::kApi + " data of " + access.filer->systemId + ": " +
+            why);
+    return &cached.items;
+  };
+  std::string resting = access.quiet.why(access.filer->host);
+  if (!resting.empty()) {
+    if (cached.loaded) return keepOld(resting);
+    fail(status, resting);
+    return nullptr;
+  }
+  Session session(access.filer, status);
+  if (!session.ok()) return nullptr;
+  Element answer = session.send(T::kApi, status);
+  if (answer == nullptr) return nullptr;
+  access.quiet.note(answer.get());
+  if (checkResultStatus(answer.get()) == 0) {
+    if (cached.loaded && filerAway(answer.get())) {
+      return keepOld(getResultErrorString(answer.get()));
     }
-    fail(status, answer.get(), server.get());
+    session.reportFailure(answer.get(), status);
     return nullptr;
   }
   std::vector<T> items;
@@ -325,7 +364,7 @@ const std::vector<T> *ensure(StorageAccess &access, bool fresh, KELVAStatus *sta
 struct Copier {
   bool ok = true;
   char *text(const std::string &value) {
-    char *copy = wsistrdup(value.c_str());
+    char *copy = newText(value);
     if (copy == nullptr) ok = false;
     return copy;
   }
@@ -447,7 +486,7 @@ KELVAIGroup *record(const IGroup &g) {
   r->lunMaps = WSIList_new();
   bool ok = c.ok && r->initiators != nullptr && r->lunMaps != nullptr;
   for (size_t i = 0; ok && i < g.initiators.size(); ++i) {
-    char *name = wsistrdup(g.initiators[i].c_str());
+    char *name = newText(g.initiators[i]);
     if (name == nullptr || WSIList_append(r->initiators, name) == 0) {
       wsifree(name);
       ok = false;
@@ -456,7 +495,7 @@ KELVAIGroup *record(const IGroup &g) {
   for (size_t i = 0; ok && i < g.maps.size(); ++i) {
     auto *map = newRecord<KELVALunMap>();
     if (map != nullptr) {
-      map->path = wsistrdup(g.maps[i].path.c_str());
+      map->path = newText(g.maps[i].path);
       map->lunId = g.maps[i].lunId;
     }
     if (map == nullptr || map->path == nullptr || WSIList_append(r->lunMaps, map) == 0) {
@@ -490,7 +529,7 @@ bool appendAll(WSIList *list, std::vector<void *> &records, void (*freeRecord)(v
 bool appendTexts(WSIList *list, const std::vector<std::string> &texts, KELVAStatus *status) {
   std::vector<void *> copies;
   copies.reserve(texts.size());
-  for (const std::string &t : texts) copies.push_back(wsistrdup(t.c_str()));
+  for (const std::string &t : texts) copies.push_back(newText(t));
   return appendAll(list, copies, wsifree, status);
 }
 
@@ -519,15 +558,13 @@ bool copyFirst(const std::vector<T> &items, R *&result, Keep keep, Make make, KE
   return true;
 }
 
-// Runs body with the filer's storage entry, turning exceptions into a status.
-bool run(const Filer *filer, KELVAStatus *status,
-         const std::function<bool(StorageAccess &)> &body) {
-  try {
-    return withStorage(filer, status, body);
-  } catch (const std::bad_alloc &) {
-    setKELVAStatus(status, 0, kNoMemory);
-    return false;
-  }
+// The C edge of a reader: runs body with the filer's storage entry and a non-null
+// status; an exception becomes a failure with the reason in the status.
+template <class Body>
+bool run(const Filer *filer, KELVAStatus *callerStatus, Body body) {
+  return cEdge(callerStatus, false, [&](KELVAStatus *status) {
+    return withStorage(filer, status, [&](StorageAccess &a) { return body(a, status); });
+  });
 }
 
 bool inStates(const char *const *states, const std::string &state) {
@@ -550,14 +587,10 @@ std::string reserveFigures(WSIServerInfo *server, const char *kind, const char *
                            uint64_t f[10], std::string *uuid, std::string *volumeType) {
   if (server == nullptr || kind == nullptr || name == nullptr)
     return "No connection, kind or name given";
-  ElementPtr answer = ask(server, "space-reserve-info", {"kind", kind, "name", name});
-  if (answer == nullptr) return kNoMemory;
-  if (checkResultStatus(answer.get()) == 0) {
-    char *text = getErrorWithIP(answer.get(), server);
-    std::string reason = text != nullptr ? text : "Filer request failed";
-    wsifree(text);
-    return reason;
-  }
+  StatusRecord status;
+  Element answer = Session(server).call(
+      Request("space-reserve-info").add("kind", kind).add("name", name), status.get());
+  if (answer == nullptr) return status.message() != nullptr ? status.message() : kNoMemory;
   for (int i = 1; i <= 9; ++i) f[i] = u64(answer.get(), ("figure-" + std::to_string(i)).c_str());
   if (uuid != nullptr) *uuid = str(answer.get(), "uuid");
   if (volumeType != nullptr) *volumeType = str(answer.get(), "volume-type");
@@ -567,10 +600,11 @@ std::string reserveFigures(WSIServerInfo *server, const char *kind, const char *
 // The value of one SNMP object, or false.
 bool snmpValue(WSIServerInfo *server, const std::string &oid, char **valueOut) {
   if (server == nullptr) return false;
-  ElementPtr answer = ask(server, "snmp-get", {"object-id", oid});
-  if (answer == nullptr || checkResultStatus(answer.get()) == 0) return false;
+  StatusRecord status;
+  Element answer = Session(server).call(Request("snmp-get").add("object-id", oid), status.get());
+  if (answer == nullptr) return false;
   if (valueOut != nullptr) {
-    *valueOut = wsistrdup(str(answer.get(), "value").c_str());
+    *valueOut = newText(str(answer.get(), "value"));
     if (*valueOut == nullptr) return false;
   }
   return true;
@@ -584,8 +618,9 @@ struct Portal {
 };
 bool portals(WSIServerInfo *server, std::vector<Portal> &out) {
   if (server == nullptr) return false;
-  ElementPtr answer = ask(server, "iscsi-portal-list-info", {});
-  if (answer == nullptr || checkResultStatus(answer.get()) == 0) return false;
+  StatusRecord status;
+  Element answer = Session(server).call("iscsi-portal-list-info", status.get());
+  if (answer == nullptr) return false;
   readList(answer.get(), "iscsi-portal-list-entries", out, [](const WSIElement *e, Portal &p) {
     p = {static_cast<unsigned long>(u64(e, "portal-index")), u64(e, "ip-port"),
          static_cast<uint32_t>(u64(e, "tpgroup-tag"))};
@@ -608,6 +643,26 @@ bool igroupPasses(const IGroup &g, const char *typeFilter, const char *initiator
          any(lunPathFilter, g.maps, [](const LunMap &m) -> const std::string & { return m.path; });
 }
 
+// Drops a volume known to be gone, its LUNs and the LUN maps to them.
+void dropVolume(StoragePieces &pieces, const char *volumeName) {
+  auto &vols = cachedOf<Vol>(pieces).items;
+  std::erase_if(vols, [&](const Vol &v) { return same(v.name, volumeName); });
+  auto &luns = cachedOf<Lun>(pieces).items;
+  std::vector<std::string> gone;
+  for (const Lun &l : luns) {
+    if (same(l.volume, volumeName)) gone.push_back(l.path);
+  }
+  std::erase_if(luns, [&](const Lun &l) { return same(l.volume, volumeName); });
+  for (IGroup &g : cachedOf<IGroup>(pieces).items) {
+    std::erase_if(g.maps, [&](const LunMap &m) {
+      for (const std::string &path : gone) {
+        if (path == m.path) return true;
+      }
+      return false;
+    });
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -617,8 +672,8 @@ extern "C" {
 WSI_EXPORT int getAggregateInfo(KELVAStatus *status, const Filer *filer, const char *name,
                                 const char *uuidSelector, int kinds, int brief, WSIList *list) {
   return run(filer, status,
-             [&](StorageAccess &a) {
-               const std::vector<Aggr> *aggrs = ensure<Aggr>(a, false, status);
+             [&](StorageAccess &a, KELVAStatus *st) {
+               const std::vector<Aggr> *aggrs = ensure<Aggr>(a, false, st);
                if (aggrs == nullptr) return false;
                auto keep = [&](const Aggr &aggr) {
                  if (name != nullptr && !same(aggr.name, name)) return false;
@@ -627,7 +682,7 @@ WSI_EXPORT int getAggregateInfo(KELVAStatus *status, const Filer *filer, const c
                                                  : WSI_AGGR_KIND_AGGREGATE)) != 0;
                };
                auto make = [&](const Aggr &aggr) { return record(aggr, brief != 0); };
-               return appendRecords(list, *aggrs, keep, make, freeAggregate, status);
+               return appendRecords(list, *aggrs, keep, make, freeAggregate, st);
              })
              ? 1
              : 0;
@@ -644,15 +699,15 @@ WSI_EXPORT void freeAggregateInfo(WSIList *list) { WSIList_free(list, freeAggreg
 WSI_EXPORT int getAllDiskNames(KELVAStatus *status, const Filer *filer, const char *aggregate,
                                const char *plex, const char *raidGroup, WSIList *list) {
   return run(filer, status,
-             [&](StorageAccess &a) {
+             [&](StorageAccess &a, KELVAStatus *st) {
                std::vector<std::string> names;
                if (aggregate == nullptr && plex == nullptr && raidGroup == nullptr) {
-                 const std::vector<Disk> *disks = ensure<Disk>(a, false, status);
+                 const std::vector<Disk> *disks = ensure<Disk>(a, false, st);
                  if (disks == nullptr) return false;
                  for (const Disk &d : *disks) names.push_back(d.name);
-                 return appendTexts(list, names, status);
+                 return appendTexts(list, names, st);
                }
-               const std::vector<Aggr> *aggrs = ensure<Aggr>(a, false, status);
+               const std::vector<Aggr> *aggrs = ensure<Aggr>(a, false, st);
                if (aggrs == nullptr) return false;
                for (const Aggr &aggr : *aggrs) {
                  if (aggregate != nullptr && !same(aggr.name, aggregate)) continue;
@@ -664,7 +719,7 @@ WSI_EXPORT int getAllDiskNames(KELVAStatus *status, const Filer *filer, const ch
                    }
                  }
                }
-               return appendTexts(list, names, status);
+               return appendTexts(list, names, st);
              })
              ? 1
              : 0;
@@ -673,15 +728,15 @@ WSI_EXPORT int getAllDiskNames(KELVAStatus *status, const Filer *filer, const ch
 WSI_EXPORT int getAllPlexNamesInAggregate(KELVAStatus *status, const Filer *filer,
                                           const char *aggregate, WSIList *list) {
   return run(filer, status,
-             [&](StorageAccess &a) {
-               const std::vector<Aggr> *aggrs = ensure<Aggr>(a, false, status);
+             [&](StorageAccess &a, KELVAStatus *st) {
+               const std::vector<Aggr> *aggrs = ensure<Aggr>(a, false, st);
                if (aggrs == nullptr) return false;
                std::vector<std::string> names;
                for (const Aggr &aggr : *aggrs) {
                  if (aggregate == nullptr || !same(aggr.name, aggregate)) continue;
                  for (const Plex &p : aggr.plexes) names.push_back(p.name);
                }
-               return appendTexts(list, names, status);
+               return appendTexts(list, names, st);
              })
              ? 1
              : 0;
@@ -690,8 +745,8 @@ WSI_EXPORT int getAllPlexNamesInAggregate(KELVAStatus *status, const Filer *file
 WSI_EXPORT int getAllRAIDNamesInPlex(KELVAStatus *status, const Filer *filer, const char *plex,
                                      WSIList *list) {
   return run(filer, status,
-             [&](StorageAccess &a) {
-               const std::vector<Aggr> *aggrs = ensure<Aggr>(a, false, status);
+             [&](StorageAccess &a, KELVAStatus *st) {
+               const std::vector<Aggr> *aggrs = ensure<Aggr>(a, false, st);
                if (aggrs == nullptr) return false;
                std::vector<std::string> names;
                for (const Aggr &aggr : *aggrs) {
@@ -700,7 +755,7 @@ WSI_EXPORT int getAllRAIDNamesInPlex(KELVAStatus *status, const Filer *filer, co
                    for (const RaidGroup &g : p.groups) names.push_back(g.name);
                  }
                }
-               return appendTexts(list, names, status);
+               return appendTexts(list, names, st);
              })
              ? 1
              : 0;
@@ -709,8 +764,10 @@ WSI_EXPORT int getAllRAIDNamesInPlex(KELVAStatus *status, const Filer *filer, co
 WSI_EXPORT int getAllDiskNamesInRAID(KELVAStatus *status, const Filer *filer, const char *raidGroup,
                                      WSIList *list) {
   if (raidGroup == nullptr) {
-    setKELVAStatus(status, 0, "No RAID group given");
-    return 0;
+    return cEdge(status, 0, [](KELVAStatus *st) {
+      fail(st, "No RAID group given");
+      return 0;
+    });
   }
   return getAllDiskNames(status, filer, nullptr, nullptr, raidGroup, list);
 }
@@ -721,8 +778,8 @@ WSI_EXPORT int getVolumeInfo(KELVAStatus *status, const Filer *filer, const char
                              const char *name, const char *aggregate, int kinds, int fresh,
                              WSIList *list) {
   return run(filer, status,
-             [&](StorageAccess &a) {
-               const std::vector<Vol> *vols = ensure<Vol>(a, fresh != 0, status);
+             [&](StorageAccess &a, KELVAStatus *st) {
+               const std::vector<Vol> *vols = ensure<Vol>(a, fresh != 0, st);
                if (vols == nullptr) return false;
                // An identifier is a uuid, or a name when no volume has that uuid.
                bool byUuid = false;
@@ -737,7 +794,7 @@ WSI_EXPORT int getVolumeInfo(KELVAStatus *status, const Filer *filer, const char
                                               : WSI_VOLUME_KIND_FLEXIBLE)) != 0;
                };
                auto make = [&](const Vol &v) { return record(v, a.filer->systemId); };
-               return appendRecords(list, *vols, keep, make, freeVolume, status);
+               return appendRecords(list, *vols, keep, make, freeVolume, st);
              })
              ? 1
              : 0;
@@ -753,13 +810,13 @@ WSI_EXPORT void freeVolumeInfo(WSIList *list) { WSIList_free(list, freeVolume); 
 
 WSI_EXPORT char *getRootVolumeName(KELVAStatus *status, const Filer *filer) {
   char *result = nullptr;
-  run(filer, status, [&](StorageAccess &a) {
-    const std::vector<Vol> *vols = ensure<Vol>(a, false, status);
+  run(filer, status, [&](StorageAccess &a, KELVAStatus *st) {
+    const std::vector<Vol> *vols = ensure<Vol>(a, false, st);
     auto keep = [](const Vol &v) { return v.root; };
-    auto make = [](const Vol &v) { return wsistrdup(v.name.c_str()); };
-    if (vols == nullptr || !copyFirst(*vols, result, keep, make, status)) return false;
+    auto make = [](const Vol &v) { return newText(v.name); };
+    if (vols == nullptr || !copyFirst(*vols, result, keep, make, st)) return false;
     if (result != nullptr) return true;
-    setKELVAStatus(status, 0,
+    setKELVAStatus(st, 0,
                    (std::string("Filer ") + a.filer->systemId + " has no root volume").c_str());
     return false;
   });
@@ -768,106 +825,85 @@ WSI_EXPORT char *getRootVolumeName(KELVAStatus *status, const Filer *filer) {
 
 WSI_EXPORT int FilerCache_deleteVolume(const Filer *filer, const char *volumeName,
                                        KELVAStatus *status) {
-  if (filer == nullptr || filer->systemId == nullptr || volumeName == nullptr) {
-    setKELVAStatus(status, 0, "No filer or volume name given");
-    return 0;
-  }
-  try {
-    return withStorageOf(
-               filer->systemId, status,
-               [&](StorageAccess &a) {
-                 if (a.pieces == nullptr) return true;  // nothing read, nothing to drop
-                 auto &vols = cachedOf<Vol>(*a.pieces).items;
-                 std::erase_if(vols, [&](const Vol &v) { return same(v.name, volumeName); });
-                 auto &luns = cachedOf<Lun>(*a.pieces).items;
-                 std::vector<std::string> gone;
-                 for (const Lun &l : luns) {
-                   if (same(l.volume, volumeName)) gone.push_back(l.path);
-                 }
-                 std::erase_if(luns, [&](const Lun &l) { return same(l.volume, volumeName); });
-                 for (IGroup &g : cachedOf<IGroup>(*a.pieces).items) {
-                   std::erase_if(g.maps, [&](const LunMap &m) {
-                     for (const std::string &path : gone) {
-                       if (path == m.path) return true;
-                     }
-                     return false;
-                   });
-                 }
-                 // The aggregates' space and a traditional volume's disks change with it.
-                 a.generations[kAggregates].fetch_add(1);
-                 a.generations[kDisks].fetch_add(1);
-                 return true;
-               })
+  return cEdge(status, 0, [&](KELVAStatus *st) {
+    if (filer == nullptr || filer->systemId == nullptr || volumeName == nullptr) {
+      fail(st, "No filer or volume name given");
+      return 0;
+    }
+    return withStorageOf(filer->systemId, st,
+                         [&](StorageAccess &a) {
+                           if (a.pieces == nullptr) return true;  // nothing read, nothing to drop
+                           dropVolume(*a.pieces, volumeName);
+                           // The aggregates' space and a traditional volume's disks change
+                           // with it.
+                           a.generations[kAggregates].fetch_add(1);
+                           a.generations[kDisks].fetch_add(1);
+                           return true;
+                         })
                ? 1
                : 0;
-  } catch (const std::bad_alloc &) {
-    setKELVAStatus(status, 0, kNoMemory);
-    return 0;
-  }
+  });
 }
 
 WSI_EXPORT int GetVolumeReserveInfo(WSIServerInfo *server, const char *kind, const char *name,
                                     uint64_t *f1, uint64_t *f2, uint64_t *f3, uint64_t *f4,
                                     uint64_t *f5, uint64_t *f6, uint64_t *f7, uint64_t *f8,
                                     uint64_t *f9, char *errorText, int errorTextSize) {
-  try {
-    uint64_t f[10] = {};
-    std::string reason = reserveFigures(server, kind, name, f, nullptr, nullptr);
-    if (!reason.empty()) {
-      copyError(reason, errorText, errorTextSize);
-      return 0;
-    }
-    uint64_t *outs[10] = {nullptr, f1, f2, f3, f4, f5, f6, f7, f8, f9};
-    for (int i = 1; i <= 9; ++i) put(outs[i], f[i]);
-    return 1;
-  } catch (const std::bad_alloc &) {
-    copyError(kNoMemory, errorText, errorTextSize);
-    return 0;
-  }
+  return cEdge(
+      0,
+      [&] {
+        uint64_t f[10] = {};
+        std::string reason = reserveFigures(server, kind, name, f, nullptr, nullptr);
+        if (!reason.empty()) {
+          copyError(reason, errorText, errorTextSize);
+          return 0;
+        }
+        uint64_t *outs[10] = {nullptr, f1, f2, f3, f4, f5, f6, f7, f8, f9};
+        for (int i = 1; i <= 9; ++i) put(outs[i], f[i]);
+        return 1;
+      },
+      [&](const char *why) noexcept { copyError(why, errorText, errorTextSize); });
 }
 
 WSI_EXPORT void GetVariVolumeReserveInfo(const char *uuid, const char *name, const char *systemId,
                                          uint64_t *f1, uint64_t *f2, uint64_t *f3, uint64_t *f4,
                                          uint64_t *f5, uint64_t *f6, uint64_t *f7, uint64_t *f8,
                                          uint64_t *f9, KELVAStatus *status) {
-  try {
+  cEdgeVoid(status, [&](KELVAStatus *st) {
     if (name == nullptr || systemId == nullptr) {
-      setKELVAStatus(status, 0, "No volume name or system id given");
+      fail(st, "No volume name or system id given");
       return;
     }
     std::unique_ptr<Filer, void (*)(void *)> filer(nullptr, freeFiler);
-    if (!withStorageOf(systemId, status, [&](StorageAccess &a) {
+    if (!withStorageOf(systemId, st, [&](StorageAccess &a) {
           if (a.filer == nullptr) {
-            setKELVAStatus(status, 0,
-                           (std::string("No storage data read from filer ") + systemId).c_str());
+            fail(st, std::string("No storage data read from filer ") + systemId);
             return false;
           }
           filer.reset(static_cast<Filer *>(copyFiler(const_cast<Filer *>(a.filer))));
-          if (filer == nullptr) setKELVAStatus(status, 0, kNoMemory);
+          if (filer == nullptr) fail(st, kNoMemory);
           return filer != nullptr;
         })) {
       return;
     }
-    ServerPtr server = connect(*filer, status);
-    if (server == nullptr) return;
+    Session session(filer.get(), st);
+    if (!session.ok()) return;
     uint64_t f[10] = {};
     std::string answerUuid, type;
-    std::string reason = reserveFigures(server.get(), "volume", name, f, &answerUuid, &type);
+    std::string reason = reserveFigures(session.server(), "volume", name, f, &answerUuid, &type);
     if (reason.empty() && type != "flexible")
       reason = std::string("Volume ") + name + " is not a flexible volume";
     if (reason.empty() && uuid != nullptr && *uuid != '\0' && !same(answerUuid, uuid)) {
       reason = std::string("Volume ") + name + " no longer has the id " + uuid;
     }
     if (!reason.empty()) {
-      setKELVAStatus(status, 0, reason.c_str());
+      fail(st, reason);
       return;
     }
     uint64_t *outs[10] = {nullptr, f1, f2, f3, f4, f5, f6, f7, f8, f9};
     for (int i = 1; i <= 8; ++i) put(outs[i], f[i] / 512);
     put(f9, f[9]);
-  } catch (const std::bad_alloc &) {
-    setKELVAStatus(status, 0, kNoMemory);
-  }
+  });
 }
 
 // ---- Disks ---------------------------------------------------------------------------------
@@ -876,8 +912,8 @@ WSI_EXPORT int getDiskInfo(KELVAStatus *status, const Filer *filer, const char *
                            const char *const *includeStates, const char *const *excludeStates,
                            WSIList *list) {
   return run(filer, status,
-             [&](StorageAccess &a) {
-               const std::vector<Disk> *disks = ensure<Disk>(a, false, status);
+             [&](StorageAccess &a, KELVAStatus *st) {
+               const std::vector<Disk> *disks = ensure<Disk>(a, false, st);
                if (disks == nullptr) return false;
                auto keep = [&](const Disk &d) {
                  if (name != nullptr && !same(d.name, name)) return false;
@@ -885,7 +921,7 @@ WSI_EXPORT int getDiskInfo(KELVAStatus *status, const Filer *filer, const char *
                  return excludeStates == nullptr || !inStates(excludeStates, d.state);
                };
                auto make = [](const Disk &d) { return record(d); };
-               return appendRecords(list, *disks, keep, make, freeDisk, status);
+               return appendRecords(list, *disks, keep, make, freeDisk, st);
              })
              ? 1
              : 0;
@@ -906,8 +942,8 @@ WSI_EXPORT int getLunInfo(KELVAStatus *status, const Filer *filer, const char *p
                           const char *volume, const char *serialFilter, int fresh,
                           const char *osTypeFilter, WSIList *list) {
   return run(filer, status,
-             [&](StorageAccess &a) {
-               const std::vector<Lun> *luns = ensure<Lun>(a, fresh != 0, status);
+             [&](StorageAccess &a, KELVAStatus *st) {
+               const std::vector<Lun> *luns = ensure<Lun>(a, fresh != 0, st);
                if (luns == nullptr) return false;
                auto keep = [&](const Lun &l) {
                  // A LUN path is the filer's own name: compared exactly.
@@ -916,7 +952,7 @@ WSI_EXPORT int getLunInfo(KELVAStatus *status, const Filer *filer, const char *p
                  return passes(serialFilter, l.serial) && passes(osTypeFilter, l.osType);
                };
                auto make = [](const Lun &l) { return record(l); };
-               return appendRecords(list, *luns, keep, make, freeLun, status);
+               return appendRecords(list, *luns, keep, make, freeLun, st);
              })
              ? 1
              : 0;
@@ -934,15 +970,15 @@ WSI_EXPORT void freeLunInfo(WSIList *list) { WSIList_free(list, freeLun); }
 WSI_EXPORT char *getLunPathBySerialNumber(KELVAStatus *status, const Filer *filer,
                                           const char *serialNumber) {
   char *result = nullptr;
-  if (serialNumber == nullptr) {
-    setKELVAStatus(status, 0, "No serial number given");
-    return nullptr;
-  }
-  run(filer, status, [&](StorageAccess &a) {
-    const std::vector<Lun> *luns = ensure<Lun>(a, false, status);
+  run(filer, status, [&](StorageAccess &a, KELVAStatus *st) {
+    if (serialNumber == nullptr) {
+      fail(st, "No serial number given");
+      return false;
+    }
+    const std::vector<Lun> *luns = ensure<Lun>(a, false, st);
     auto keep = [&](const Lun &l) { return l.serial == serialNumber; };
-    auto make = [](const Lun &l) { return wsistrdup(l.path.c_str()); };
-    return luns != nullptr && copyFirst(*luns, result, keep, make, status);
+    auto make = [](const Lun &l) { return newText(l.path); };
+    return luns != nullptr && copyFirst(*luns, result, keep, make, st);
   });
   return result;
 }
@@ -953,20 +989,21 @@ WSI_EXPORT WSIList *getIGroupInfo(const Filer *filer, const char *typeFilter,
                                   const char *nameFilter, const char *initiatorFilter,
                                   const char *lunPathFilter, const char *osFilter,
                                   KELVAStatus *status) {
-  WSIList *list = WSIList_new();
-  if (list == nullptr) {
-    setKELVAStatus(status, 0, kNoMemory);
-    return nullptr;
-  }
-  bool ok = run(filer, status, [&](StorageAccess &a) {
-    const std::vector<IGroup> *igroups = ensure<IGroup>(a, false, status);
+  WSIList *list = nullptr;
+  bool ok = run(filer, status, [&](StorageAccess &a, KELVAStatus *st) {
+    list = WSIList_new();
+    if (list == nullptr) {
+      fail(st, kNoMemory);
+      return false;
+    }
+    const std::vector<IGroup> *igroups = ensure<IGroup>(a, false, st);
     if (igroups == nullptr) return false;
     auto keep = [&](const IGroup &g) {
       return passes(nameFilter, g.name) &&
              igroupPasses(g, typeFilter, initiatorFilter, lunPathFilter, osFilter);
     };
     auto make = [](const IGroup &g) { return record(g); };
-    return appendRecords(list, *igroups, keep, make, freeIGroup, status);
+    return appendRecords(list, *igroups, keep, make, freeIGroup, st);
   });
   if (!ok) {
     WSIList_free(list, freeIGroup);
@@ -979,14 +1016,14 @@ WSI_EXPORT KELVAIGroup *findIGroupInfo(const Filer *filer, const char *typeFilte
                                        const char *initiatorFilter, const char *lunPathFilter,
                                        const char *osFilter, KELVAStatus *status) {
   KELVAIGroup *result = nullptr;
-  run(filer, status, [&](StorageAccess &a) {
-    const std::vector<IGroup> *igroups = ensure<IGroup>(a, false, status);
+  run(filer, status, [&](StorageAccess &a, KELVAStatus *st) {
+    const std::vector<IGroup> *igroups = ensure<IGroup>(a, false, st);
     auto keep = [&](const IGroup &g) {
       return (name == nullptr || same(g.name, name)) &&
              igroupPasses(g, typeFilter, initiatorFilter, lunPathFilter, osFilter);
     };
     auto make = [](const IGroup &g) { return record(g); };
-    return igroups != nullptr && copyFirst(*igroups, result, keep, make, status);
+    return igroups != nullptr && copyFirst(*igroups, result, keep, make, st);
   });
   return result;
 }
@@ -1010,7 +1047,7 @@ WSI_EXPORT void freeIGroupInfo(WSIList *list) { WSIList_free(list, freeIGroup); 
 
 WSI_EXPORT int getTargetPortalTagFromPortalIndex(WSIServerInfo *server, unsigned long portalIndex,
                                                  uint32_t *tagOut) {
-  try {
+  return cEdge(0, [&] {
     std::vector<Portal> all;
     if (!portals(server, all)) return 0;
     for (const Portal &p : all) {
@@ -1019,9 +1056,7 @@ WSI_EXPORT int getTargetPortalTagFromPortalIndex(WSIServerInfo *server, unsigned
       return 1;
     }
     return 0;
-  } catch (const std::bad_alloc &) {
-    return 0;
-  }
+  });
 }
 
 WSI_EXPORT int32_t getTargetPortalTagFromTargetPort(WSIServerInfo *server, const char *port) {
@@ -1029,80 +1064,68 @@ WSI_EXPORT int32_t getTargetPortalTagFromTargetPort(WSIServerInfo *server, const
   char *end = nullptr;
   unsigned long wanted = std::strtoul(port, &end, 10);
   if (end == port || *end != '\0') return -1;
-  try {
+  return cEdge(static_cast<int32_t>(-1), [&] {
     std::vector<Portal> all;
-    if (!portals(server, all)) return -1;
+    if (!portals(server, all)) return static_cast<int32_t>(-1);
     for (const Portal &p : all) {
       if (p.port == wanted) return static_cast<int32_t>(p.tag);
     }
-    return -1;
-  } catch (const std::bad_alloc &) {
-    return -1;
-  }
+    return static_cast<int32_t>(-1);
+  });
 }
 
 WSI_EXPORT int getObjectID1(WSIServerInfo *server, const char *baseObjectId, unsigned long index,
                             char **valueOut) {
   if (baseObjectId == nullptr) return 0;
-  try {
+  return cEdge(0, [&] {
     return snmpValue(server, std::string(baseObjectId) + "." + std::to_string(index), valueOut) ? 1
                                                                                                 : 0;
-  } catch (const std::bad_alloc &) {
-    return 0;
-  }
+  });
 }
 
 WSI_EXPORT int getObjectID2(WSIServerInfo *server, const char *baseObjectId, unsigned long index,
                             unsigned long option, char **valueOut) {
   if (baseObjectId == nullptr) return 0;
-  try {
+  return cEdge(0, [&] {
     std::string oid =
         std::string(baseObjectId) + "." + std::to_string(index) + "." + std::to_string(option);
     return snmpValue(server, oid, valueOut) ? 1 : 0;
-  } catch (const std::bad_alloc &) {
-    return 0;
-  }
+  });
 }
 
 WSI_EXPORT int getNextObjectIDValues(KELVAStatus *status, WSIServerInfo *server,
                                      const char *objectId, WSIList *list) {
-  if (server == nullptr || objectId == nullptr || list == nullptr) {
-    setKELVAStatus(status, 0, "No connection, object identifier or list given");
-    return 0;
-  }
-  try {
+  return cEdge(status, 0, [&](KELVAStatus *st) {
+    if (server == nullptr || objectId == nullptr || list == nullptr) {
+      fail(st, "No connection, object identifier or list given");
+      return 0;
+    }
     const std::string prefix = std::string(objectId) + ".";
     // A walk ends at the end of the subtree; a filer that does not move forward (or
     // an absurdly large table) is refused rather than walked for ever.
     constexpr size_t kMaxValues = 65536;
+    Session session(server);
     std::vector<std::string> values;
     std::string current = objectId;
     while (true) {
-      ElementPtr answer = ask(server, "snmp-get-next", {"object-id", current});
-      if (answer == nullptr) {
-        setKELVAStatus(status, 0, kNoMemory);
-        return 0;
-      }
+      Element answer = session.send(Request("snmp-get-next").add("object-id", current), st);
+      if (answer == nullptr) return 0;
       if (checkResultStatus(answer.get()) == 0) {
         if (getResultErrorNum(answer.get()) == 22) break;  // nothing after: end of the walk
-        fail(status, answer.get(), server);
+        session.reportFailure(answer.get(), st);
         return 0;
       }
       std::string next = str(answer.get(), "next-object-id");
       if (next.rfind(prefix, 0) != 0) break;
       if (next == current || values.size() >= kMaxValues) {
-        setKELVAStatus(status, 0,
-                       ("SNMP walk of " + std::string(objectId) + " does not end").c_str());
+        fail(st, "SNMP walk of " + std::string(objectId) + " does not end");
         return 0;
       }
       values.push_back(str(answer.get(), "value"));
       current = next;
     }
-    return appendTexts(list, values, status) ? 1 : 0;
-  } catch (const std::bad_alloc &) {
-    setKELVAStatus(status, 0, kNoMemory);
-    return 0;
-  }
+    return appendTexts(list, values, st) ? 1 : 0;
+  });
 }
 
 }  // extern "C"

@@ -1,12 +1,24 @@
-// How a serialised request reaches a filer and its answer comes back: in-process
-// filers registered by host, or HTTP(S).
+// How a request reaches a filer and its answer comes back: in-process filers
+// registered by host (as an element tree, or as text), or HTTP(S) (as text).
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 
+#include "element.h"
+
 struct WSIServerInfo {
+  WSIServerInfo() = default;
+  WSIServerInfo(const WSIServerInfo &) = delete;
+  WSIServerInfo &operator=(const WSIServerInfo &) = delete;
+  WSIServerInfo(WSIServerInfo &&) = delete;
+  WSIServerInfo &operator=(WSIServerInfo &&) = delete;
+  // The password is overwritten before its memory goes back to the heap.
+  ~WSIServerInfo();
+
   std::string host;
+  std::string key;  // hostKey of host and port
   std::string userName;
   std::string password;
   int transport = 0;
@@ -18,6 +30,17 @@ struct WSIServerInfo {
   void *httpSession = nullptr;  // owned by the HTTP transport
 };
 
+namespace wsi {
+
+// Called after every request sent through _invokeServerElement, with the hostKey of
+// the connection and the request's API name, whatever the answer.  Lets a layer
+// above the transport (the filer cache) follow what is sent without the transport
+// knowing it.  One observer; NULL removes it.
+using SentObserver = void (*)(const std::string &hostKey, const std::string &api);
+void setSentObserver(SentObserver observer);
+
+}  // namespace wsi
+
 namespace wsi::transport {
 
 enum class Outcome {
@@ -26,8 +49,10 @@ enum class Outcome {
   Timeout,
   Dropped,
   Unauthorized,
+  Untrusted,
   HttpError,
   TooLarge,
+  BadRequest,
   Unsupported
 };
 
@@ -36,10 +61,16 @@ struct Result {
   std::string detail;  // human-readable reason when not Ok
 };
 
-// Sends body to the in-process filer of the connection's host, if one is registered;
-// returns false when none is (the caller then uses HTTP).
-bool postInProcess(WSIServerInfo &server, const std::string &body, std::string &answer,
-                   Result &result);
+// What came back: an answer tree (in-process tree filers) or the answer's text.
+struct Exchange {
+  Result result;
+  std::string text;
+  std::unique_ptr<WSIElement> tree;
+};
+
+// Hands the request to the in-process filer of the connection's host, if one is
+// registered; returns false when none is (the caller then uses HTTP).
+bool postInProcess(WSIServerInfo &server, const WSIElement &request, Exchange &exchange);
 
 // Sends body over HTTP(S) with the connection's session, filling answer.
 Result postHttp(WSIServerInfo &server, const std::string &body, std::string &answer);

@@ -56,7 +56,23 @@ std::string ownText(pugi::xml_node node) {
   return text;
 }
 
-// Copies the element children of from into to, refusing trees deeper than the limit.
+std::string tooManyElements() {
+  return "Answer has more than " + std::to_string(WSI_MAX_ANSWER_ELEMENTS) + " elements";
+}
+
+// An upper bound of the elements in the text: its start tags ('<' before a name).
+// Counted before parsing, so that the parser never builds a huge tree.
+size_t startTags(const std::string &text) {
+  size_t count = 0;
+  for (size_t at = text.find('<'); at != std::string::npos; at = text.find('<', at + 1)) {
+    char next = at + 1 < text.size() ? text[at + 1] : '\0';
+    if (next != '/' && next != '?' && next != '!') ++count;
+  }
+  return count;
+}
+
+// Copies the element children of from into to, refusing trees deeper or larger
+// than the limits.
 bool copyChildren(pugi::xml_node from, WSIElement &to, std::string &why) {
   struct Item {
     pugi::xml_node node;
@@ -64,6 +80,7 @@ bool copyChildren(pugi::xml_node from, WSIElement &to, std::string &why) {
     int depth;
   };
   std::vector<Item> todo{{from, &to, 1}};
+  size_t count = 0;
   while (!todo.empty()) {
     Item item = todo.back();
     todo.pop_back();
@@ -72,6 +89,10 @@ bool copyChildren(pugi::xml_node from, WSIElement &to, std::string &why) {
       if (item.depth >= WSI_MAX_ANSWER_DEPTH) {
         why =
             "Answer nests elements deeper than " + std::to_string(WSI_MAX_ANSWER_DEPTH) + " levels";
+        return false;
+      }
+      if (++count > WSI_MAX_ANSWER_ELEMENTS) {
+        why = tooManyElements();
         return false;
       }
       auto element = std::make_unique<WSIElement>();
@@ -111,6 +132,10 @@ std::unique_ptr<WSIElement> readAnswer(const std::string &text) {
   // filer sends one.
   if (text.find("<!DOCTYPE") != std::string::npos || text.find("<!ENTITY") != std::string::npos) {
     return failedAnswer(WSI_ERR_BAD_ANSWER, "Answer carries a document type declaration; refused");
+  }
+  // The document element and results come on top of the answer's own elements.
+  if (startTags(text) > WSI_MAX_ANSWER_ELEMENTS + 2) {
+    return failedAnswer(WSI_ERR_BAD_ANSWER, tooManyElements());
   }
   pugi::xml_document doc;
   pugi::xml_parse_result parsed = doc.load_buffer(

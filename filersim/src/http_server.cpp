@@ -42,7 +42,7 @@ std::pair<std::string, std::string> credentials(const httplib::Request &request)
 }
 
 // Announces a longer answer than is sent, then closes the connection.
-void dropAfter(httplib::Response &response, std::string partial) {
+void dropAfter(httplib::Response &response, const std::string &partial) {
   size_t announced = partial.size() + 64;
   response.set_content_provider(announced, "text/xml",
                                 [partial](size_t offset, size_t, httplib::DataSink &sink) {
@@ -59,7 +59,8 @@ struct HttpServer::Impl {
   std::thread thread;
 };
 
-HttpServer::HttpServer(Simulator &simulator, std::string filer, const HttpServerOptions &options)
+HttpServer::HttpServer(Simulator &simulator, const std::string &filer,
+                       const HttpServerOptions &options)
     : impl_(std::make_unique<Impl>()) {
   int port = options.port;
   if (options.certFile.empty() != options.keyFile.empty())

@@ -15,7 +15,8 @@ std::atomic<bool> stopRequested{false};
 void onSignal(int) { stopRequested = true; }
 }  // namespace
 
-int main(int argc, char **argv) {
+// The server's work; main only keeps exceptions from escaping.
+int run(int argc, char **argv) {
   CLI::App app{"Simulated KELVA filers over HTTP(S) on 127.0.0.1"};
   std::string scenario;
   int port = 0;
@@ -64,4 +65,12 @@ int main(int argc, char **argv) {
     return 1;
   }
   return 0;
+}
+
+int main(int argc, char **argv) {
+  try {
+    return run(argc, argv);
+  } catch (...) {
+    return 1;
+  }
 }

@@ -368,9 +368,9 @@ Reply Simulator::handle(const std::string &filer, const std::string &user,
   if (faulty && fault.kind == Fault::Kind::Drop) return {Reply::Kind::Drop, {}, 0};
   if (faulty && fault.kind == Fault::Kind::Malformed) {
     return {Reply::Kind::Answer, "<kelva version=\"1.0\"><results status=\"passed\"><oops></kelva>",
-            0};
+            0, true};
   }
-  if (faulty && fault.kind == Fault::Kind::Body) return {Reply::Kind::Answer, fault.body, 0};
+  if (faulty && fault.kind == Fault::Kind::Body) return {Reply::Kind::Answer, fault.body, 0, true};
 
   if (body.empty()) {
     auto handler = apis().find(api);
@@ -392,25 +392,75 @@ Reply Simulator::handle(const std::string &filer, const std::string &user,
   if (faulty && fault.kind == Fault::Kind::Delay)
     return {Reply::Kind::Answer, body, fault.delayMillis};
   if (faulty && fault.kind == Fault::Kind::Truncated) {
-    return {Reply::Kind::Answer, body.substr(0, body.size() / 2), 0};
+    return {Reply::Kind::Answer, body.substr(0, body.size() / 2), 0, true};
   }
   if (faulty && fault.kind == Fault::Kind::StopMidway) {
-    return {Reply::Kind::Drop, body.substr(0, body.size() / 2), 0};
+    return {Reply::Kind::Drop, body.substr(0, body.size() / 2), 0, true};
   }
   return {Reply::Kind::Answer, body, 0};
 }
 
 namespace {
 
-int inProcessHandler(void *context, const char *user, const char *password, const char *request,
-                     size_t length, long timeoutMillis, WSIAnswerWriter write, void *answer) {
-  auto *filer = static_cast<std::pair<Simulator *, std::string> *>(context);
-  Reply reply;
-  try {
-    reply = filer->first->handle(filer->second, user, password, std::string(request, length));
-  } catch (const std::exception &) {
-    return WSI_INPROC_DROPPED;
+// The request tree as the XML text that HTTP would carry, so that both entries share
+// Simulator::handle.
+void appendRequest(pugi::xml_node parent, const WSIElement *element) {
+  pugi::xml_node node = parent.append_child(getElementName(element));
+  WSIIterator *children = _createIterator(element, __FILE__, __LINE__);
+  bool any = false;
+  while (WSIElement *child = getNextElement(children)) {
+    appendRequest(node, child);
+    any = true;
   }
+  releaseIterator(children);
+  if (!any && *getElementContent(element) != '\0') node.text().set(getElementContent(element));
+}
+
+std::string requestText(const WSIElement *request) {
+  pugi::xml_document doc;
+  pugi::xml_node root = doc.append_child("kelva");
+  root.append_attribute("version") = "1.0";
+  appendRequest(root, request);
+  return document(doc);
+}
+
+// Copies the element children of from under to; false when the library ran out of memory.
+bool copyTree(pugi::xml_node from, WSIElement *to) {
+  for (pugi::xml_node child : from.children()) {
+    if (child.type() != pugi::node_element) continue;
+    if (!child.first_child() || child.first_child().type() != pugi::node_element) {
+      if (addStringElement(to, child.name(), child.text().get()) == 0) return false;
+      continue;
+    }
+    WSIElement *element = _createElement(child.name(), __FILE__, __LINE__);
+    if (element == nullptr || !copyTree(child, element) || addChildElement(to, element) == 0) {
+      freeElement(element);
+      return false;
+    }
+  }
+  return true;
+}
+
+// A sound answer document as an answer tree; NULL when it cannot be made.
+WSIElement *answerTree(const std::string &body) {
+  pugi::xml_document doc;
+  if (!doc.load_buffer(body.data(), body.size())) return nullptr;
+  pugi::xml_node results = doc.document_element().child("results");
+  if (!results) return nullptr;
+  bool passed = std::string(results.attribute("status").value()) == "passed";
+  WSIElement *answer = wsiCreateAnswer(passed ? 1 : 0, results.attribute("errno").as_int(0),
+                                       results.attribute("reason").value());
+  if (answer == nullptr || !copyTree(results, answer)) {
+    freeElement(answer);
+    return nullptr;
+  }
+  return answer;
+}
+
+int serveInProcess(std::pair<Simulator *, std::string> &filer, const char *user,
+                   const char *password, const WSIElement *request, long timeoutMillis,
+                   WSIElement **tree, WSIAnswerWriter write, void *answer) {
+  Reply reply = filer.first->handle(filer.second, user, password, requestText(request));
   if (reply.delayMillis > 0) {
     long wait = reply.delayMillis > timeoutMillis ? timeoutMillis : reply.delayMillis;
     std::this_thread::sleep_for(std::chrono::milliseconds(wait));
@@ -427,8 +477,25 @@ int inProcessHandler(void *context, const char *user, const char *password, cons
     case Reply::Kind::Answer:
       break;
   }
-  write(answer, reply.body.data(), reply.body.size());
+  // Sound answers travel as trees; a fault's text goes as written, for the library's
+  // reader to judge.
+  if (!reply.verbatim) *tree = answerTree(reply.body);
+  if (*tree == nullptr) write(answer, reply.body.data(), reply.body.size());
   return WSI_INPROC_OK;
+}
+
+// The library calls this through a C function pointer: nothing is thrown back.
+int inProcessHandler(void *context, const char *user, const char *password,
+                     const WSIElement *request, long timeoutMillis, WSIElement **tree,
+                     WSIAnswerWriter write, void *answer) {
+  try {
+    return serveInProcess(*static_cast<std::pair<Simulator *, std::string> *>(context), user,
+                          password, request, timeoutMillis, tree, write, answer);
+  } catch (...) {
+    freeElement(*tree);
+    *tree = nullptr;
+    return WSI_INPROC_DROPPED;
+  }
 }
 
 }  // namespace
@@ -436,7 +503,7 @@ int inProcessHandler(void *context, const char *user, const char *password, cons
 void Simulator::registerInProcess() {
   for (auto &state : filers_) {
     state->binding = {this, state->name};
-    wsiRegisterInProcessFiler(host(state->name).c_str(), inProcessHandler, &state->binding);
+    wsiRegisterInProcessTreeFiler(host(state->name).c_str(), inProcessHandler, &state->binding);
   }
   registered_ = true;
 }

@@ -576,13 +576,23 @@ void normaliseStorage(json &filer, const std::string &where) {
   for (json &volume : storage["volumes"]) {
     requireName(volume, "name", at + ".volumes");
     std::string name = volume["name"].get<std::string>();
-    requireArrayOfObjects(volume, "snapshots", at + ".volumes[" + name + "]");
-    requireArrayOfObjects(volume, "qtrees", at + ".volumes[" + name + "]");
+    std::string place = at;
+    place.append(".volumes[").append(name).append("]");
+    requireArrayOfObjects(volume, "snapshots", place);
+    requireArrayOfObjects(volume, "qtrees", place);
+    const char *kind = nullptr;
+    const char *problem = nullptr;
     if (findNamed(storage["aggregates"], text(volume, "aggregate")) == nullptr) {
-      throw ScenarioError(at + ": volume " + name + " names an unknown aggregate");
+      kind = "volume ";
+      problem = " names an unknown aggregate";
+    } else if (traditional(volume) && text(volume, "aggregate") != name) {
+      kind = "traditional volume ";
+      problem = " must be its own aggregate";
     }
-    if (traditional(volume) && text(volume, "aggregate") != name) {
-      throw ScenarioError(at + ": traditional volume " + name + " must be its own aggregate");
+    if (problem != nullptr) {
+      std::string message = at;
+      message.append(": ").append(kind).append(name).append(problem);
+      throw ScenarioError(message);
     }
     volumes.insert(name);
   }
@@ -591,7 +601,9 @@ void normaliseStorage(json &filer, const std::string &where) {
     requireName(lun, "path", at + ".luns");
     std::string path = lun["path"].get<std::string>();
     if (volumes.count(volumeOfPath(path)) == 0) {
-      throw ScenarioError(at + ": LUN " + path + " is not in a known volume");
+      std::string message = at;
+      message.append(": LUN ").append(path).append(" is not in a known volume");
+      throw ScenarioError(message);
     }
     luns.insert(path);
   }
@@ -631,8 +643,8 @@ std::map<std::string, std::string> snmpObjects(const json &model) {
     for (const json &portal : portals) {
       std::string n = num(bytes(portal, "index"));
       addressOf[bytes(portal, "index")] = text(portal, "address");
-      objects[base + "3.1.1.5.1.1." + n] = text(portal, "address");
-      objects[base + "4.1.1.2.1.1." + n] = num(bytes(portal, "tag"));
+      objects[base + "3.1.1.5.1.1." += n] = text(portal, "address");
+      objects[base + "4.1.1.2.1.1." += n] = num(bytes(portal, "tag"));
     }
     for (const json &session : iscsi["sessions"]) {
       objects[base + "12.1.1.5.1.1." + num(bytes(session, "index")) + ".1"] =

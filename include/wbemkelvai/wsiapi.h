@@ -22,21 +22,26 @@ typedef struct WSIServerInfo WSIServerInfo;
 /* A walk over the children of an element. */
 typedef struct WSIIterator WSIIterator;
 
-/* Error numbers of failed answers that the library makes itself (the filer's
- * own numbers are below 13100). */
-#define WSI_ERR_UNREACHABLE 13100 /* nobody answered at the filer's address */
-#define WSI_ERR_TIMEOUT 13101     /* no complete answer within the connection's time-out */
-#define WSI_ERR_DROPPED 13102 /* the filer closed the connection before the answer was complete */
-#define WSI_ERR_BAD_ANSWER 13103   /* the answer was malformed, hostile or too large */
-#define WSI_ERR_AUTH 13104         /* the filer refused the user name and password */
-#define WSI_ERR_HTTP 13105         /* the filer answered with an HTTP error status */
-#define WSI_ERR_NO_TRANSPORT 13106 /* this build cannot reach filers over the network */
-#define WSI_ERR_BAD_REQUEST 13107  /* the request could not be built or serialised */
+/* Error numbers of failed answers that the library makes itself.  They lie in
+ * 50000-50099, a range that no filer error number uses, so that a caller can
+ * tell the library's failures from the filer's. */
+#define WSI_ERR_UNREACHABLE 50000 /* nobody answered at the filer's address */
+#define WSI_ERR_TIMEOUT 50001     /* no complete answer within the connection's time-out */
+#define WSI_ERR_DROPPED 50002 /* the filer closed the connection before the answer was complete */
+#define WSI_ERR_BAD_ANSWER 50003   /* the answer was malformed, hostile or too large */
+#define WSI_ERR_AUTH 50004         /* the filer refused the user name and password */
+#define WSI_ERR_HTTP 50005         /* the filer answered with an HTTP error status */
+#define WSI_ERR_NO_TRANSPORT 50006 /* this build cannot reach filers over the network */
+#define WSI_ERR_BAD_REQUEST 50007  /* the request could not be built or serialised */
+#define WSI_ERR_TLS 50008          /* the filer's certificate or host name could not be verified */
 
 /* Largest answer accepted, in bytes; a longer one becomes a failed answer. */
 #define WSI_MAX_ANSWER_BYTES (16u * 1024u * 1024u)
 /* Deepest element nesting accepted in an answer. */
 #define WSI_MAX_ANSWER_DEPTH 64
+/* Most elements accepted in one answer; more make a failed answer, so that a small
+ * answer of many empty elements cannot take a great deal of memory. */
+#define WSI_MAX_ANSWER_ELEMENTS 262144u
 
 /* Meaning of connParam1 (the transport). */
 #define WSI_TRANSPORT_HTTP 0           /* plain HTTP */
@@ -135,6 +140,25 @@ typedef int (*WSIInProcessHandler)(void *handlerContext, const char *userName, c
  * the network, replacing an earlier registration of that host; non-zero on success. */
 WSI_EXPORT int wsiRegisterInProcessFiler(const char *host, WSIInProcessHandler handler,
                                          void *handlerContext);
+/* Serves one request, given as its element tree (read it with the answer
+ * functions above), for a filer living in this process: either sets *answer to an
+ * answer tree made with wsiCreateAnswer (the library takes it over), or writes the
+ * answer's XML text through write; returns a WSI_INPROC_... outcome. */
+typedef int (*WSIInProcessTreeHandler)(void *handlerContext, const char *userName,
+                                       const char *password, const WSIElement *request,
+                                       long timeoutMillis, WSIElement **answer,
+                                       WSIAnswerWriter write, void *answerContext);
+
+/* Like wsiRegisterInProcessFiler, but requests reach the handler as element trees, so
+ * that no XML is written or (for tree answers) read: works in builds without the XML
+ * codec.  Non-zero on success. */
+WSI_EXPORT int wsiRegisterInProcessTreeFiler(const char *host, WSIInProcessTreeHandler handler,
+                                             void *handlerContext);
+/* New answer element "results": passed when passed is non-zero, else failed with the
+ * error number and reason (NULL counts as empty).  Add children with the add...
+ * functions.  NULL when out of memory.  Free with freeElement, unless an in-process
+ * handler hands it back. */
+WSI_EXPORT WSIElement *wsiCreateAnswer(int passed, int errorNumber, const char *reason);
 /* Removes the registration of host; waits for requests in flight to it to finish. */
 WSI_EXPORT void wsiUnregisterInProcessFiler(const char *host);
 

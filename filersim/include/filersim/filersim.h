@@ -89,6 +89,9 @@ struct Reply {
   Kind kind = Kind::Answer;
   std::string body;     // for Answer, and the part sent before a Drop
   int delayMillis = 0;  // wait this long before answering
+  // The body is a fault's text, to be carried exactly as written (in process too,
+  // where sound answers travel as element trees).
+  bool verbatim = false;
 };
 
 class Simulator {
@@ -155,9 +158,9 @@ class HttpServer {
  public:
   // Binds and starts serving on a thread of its own; throws std::runtime_error when
   // the port cannot be bound or the certificate and key cannot be loaded.
-  HttpServer(Simulator &simulator, std::string filer, const HttpServerOptions &options);
-  HttpServer(Simulator &simulator, std::string filer, int port = 0)
-      : HttpServer(simulator, std::move(filer), HttpServerOptions{port, {}, {}}) {}
+  HttpServer(Simulator &simulator, const std::string &filer, const HttpServerOptions &options);
+  HttpServer(Simulator &simulator, const std::string &filer, int port = 0)
+      : HttpServer(simulator, filer, HttpServerOptions{port, {}, {}}) {}
   ~HttpServer();
   HttpServer(const HttpServer &) = delete;
   HttpServer &operator=(const HttpServer &) = delete;
