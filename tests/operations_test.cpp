@@ -334,6 +334,15 @@ TEST_P(OperationsTest, AssociationElementsAreListedAndCompared) {
   EXPECT_FALSE(logTexts(1).empty());
   freeCMPIObjectList(broker, elements, CMPI_instance);
 
+  // The list holds clones of its own, and a clone that fails fails the listing.
+  om->inject({"Instance.clone", 1, CMPI_RC_ERR_FAILED, true, true});
+  elements = enumAssoIndElements(broker, ctx, &status, path(volumeClass, ""), fixtureLib,
+                                 volumeAssociations);
+  EXPECT_EQ(elements, nullptr);
+  EXPECT_EQ(status.rc, CMPI_RC_ERR_FAILED);
+  message(status);
+  om->clearFaults();
+
   // A failing filer fails the listing.
   addFiler("f2", "down.test");
   elements = enumAssoIndElements(broker, ctx, &status, path(volumeClass, ""), fixtureLib,
