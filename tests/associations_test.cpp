@@ -223,6 +223,15 @@ TEST_P(AssociationsTest, AssociatorFailuresReturnTheStatusWithoutDone) {
   EXPECT_TRUE(result->objectPaths().empty());
   EXPECT_EQ(result->doneCount(), 1);
 
+  // An instance's own path cannot be read for the result-class test.
+  result = om->newResult();
+  om->inject({"Instance.getObjectPath"});
+  status = associators(path(volumeClass, "v1"), poolClass);
+  EXPECT_EQ(status.rc, CMPI_RC_ERR_FAILED);
+  message(status);
+  EXPECT_TRUE(result->instances().empty());
+  EXPECT_EQ(result->doneCount(), 1);
+
   // The filtered array cannot be made.
   result = om->newResult();
   om->inject({"BrokerEnc.newArray", 2});
