@@ -16,8 +16,18 @@
 
 namespace {
 
+// Strict, so that a decoder using or releasing an object it gave back is
+// caught like a leak.  A strict object manager keeps what was released until
+// it goes, so a fresh one takes over now and then.
 cimom::ObjectManager &objectManager() {
-  static std::unique_ptr<cimom::ObjectManager> om = cimom::create();
+  static std::unique_ptr<cimom::ObjectManager> om;
+  static unsigned inputs = 0;
+  if (om == nullptr || ++inputs % 1024 == 0) {
+    cimom::Options options;
+    options.strict = true;
+    om.reset();
+    om = cimom::create(options);
+  }
   return *om;
 }
 
@@ -107,6 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   clearCMPIError(broker, &status);
   std::free(text);
   check(om.liveObjects() == 0);
+  check(om.misuses().empty());
   om.clearRecords();
   return 0;
 }

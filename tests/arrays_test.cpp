@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support.h"
+
 namespace {
 
 class ArraysTest : public cimom::testing::ObjectManagerTest {
@@ -27,15 +29,25 @@ class ArraysTest : public cimom::testing::ObjectManagerTest {
     CMRelease(op);
     return inst;
   }
-  // A new array of instances named by names.
+  // A new array of instances named by names; the array holds them from now on
+  // and freeCMPIArray gives them back.
   CMPIArray *instances(const std::vector<const char *> &names) {
     CMPIArray *array = CMNewArray(broker, names.size(), CMPI_instance, nullptr);
     for (CMPICount i = 0; i < names.size(); ++i) {
       CMPIInstance *inst = newInstance(names[i]);
       CMSetArrayElementAt(array, i, &inst, CMPI_instance);
-      CMRelease(inst);
     }
     return array;
+  }
+  // The texts of an array of strings, read through the string table.
+  std::vector<std::string> texts(const CMPIArray *array) {
+    std::vector<std::string> out;
+    for (CMPICount i = 0; i < CMGetArrayCount(array, nullptr); ++i) {
+      const char *text =
+          CMGetCharsPtr(CMGetArrayElementAt(array, i, nullptr).value.string, nullptr);
+      out.emplace_back(text != nullptr ? text : "<none>");
+    }
+    return out;
   }
   // The Name properties of an array of instances, in order.
   std::vector<std::string> names(const CMPIArray *array) {
@@ -63,27 +75,53 @@ TEST_P(ArraysTest, ListsBecomeArraysAndBack) {
   }
   WSIList_free(values, wsifree);
 
-  WSIList *texts = WSIList_new();
-  for (const char *t : {"a", "", "c:d"}) WSIList_append(texts, const_cast<char *>(t));
-  CMPIArray *strings = createArrayFromCHARList(broker, &status, texts);
-  ASSERT_NE(strings, nullptr);
-  EXPECT_STREQ(CMGetCharPtr(CMGetArrayElementAt(strings, 2, nullptr).value.string), "c:d");
-  CMRelease(strings);
-  om->inject({"BrokerEnc.newString", 2});
-  EXPECT_EQ(createArrayFromCHARList(broker, &status, texts), nullptr);
-  EXPECT_EQ(status.rc, CMPI_RC_ERR_FAILED);
-  clearCMPIError(broker, &status);
-  WSIList_free(texts, nullptr);
+  WSIList *strings = WSIList_new();
+  for (const char *t : {"a", "", "c:d"}) WSIList_append(strings, const_cast<char *>(t));
+  WSIList_free(strings, nullptr);
 
-  // Instances go into a list as the array's own objects and back out as copies.
+  // Instances go into a list as the array's own objects and back into a
+  // second array that holds the same objects, which stay the first's.
   CMPIArray *array = instances({"v1", "v2"});
   WSIList *list = mapCMPIArrayToList(broker, &status, array);
   ASSERT_EQ(WSIList_getLength(list), 2u);
   CMPIArray *again = convertListToArray(broker, &status, list, CMPI_instanceA);
   EXPECT_EQ(names(again), (std::vector<std::string>{"v1", "v2"}));
   freeCMPIObjectList(broker, list, 0);
-  freeCMPIArray(again);
+  CMRelease(again);
   freeCMPIArray(array);
+}
+
+// The array keeps the strings set into it: each is readable until the array
+// is freed and given back once, by freeCMPIArray; a failed set gives back
+// its string and the strings set before it.
+TEST_P(ArraysTest, StringArraysKeepTheirStrings) {
+  WSIList *list = WSIList_new();
+  for (const char *t : {"a", "", "c:d"}) WSIList_append(list, const_cast<char *>(t));
+  CMPIArray *strings = createArrayFromCHARList(broker, &status, list);
+  ASSERT_NE(strings, nullptr);
+  EXPECT_EQ(texts(strings), (std::vector<std::string>{"a", "", "c:d"}));
+  unsigned released = om->callCount("String.release");
+  freeCMPIArray(strings);
+  EXPECT_EQ(om->callCount("String.release") - released, 3u);
+
+  om->inject({"BrokerEnc.newString", 2});
+  EXPECT_EQ(createArrayFromCHARList(broker, &status, list), nullptr);
+  EXPECT_EQ(status.rc, CMPI_RC_ERR_FAILED);
+  clearCMPIError(broker, &status);
+  om->inject({"Array.setElementAt", 3});
+  EXPECT_EQ(createArrayFromCHARList(broker, &status, list), nullptr);
+  EXPECT_EQ(status.rc, CMPI_RC_ERR_FAILED);
+  clearCMPIError(broker, &status);
+
+  // Merged string arrays hand their strings on, each given back once.
+  CMPIArray *place = createArrayFromCHARList(broker, &status, list);
+  CMPIArray *more = CMNewArray(broker, 1, CMPI_string, nullptr);
+  addSTRINGToArray(broker, &status, CMNewString(broker, "e", nullptr), more, 0);
+  mergeCMPIArray(broker, &place, more, &status);
+  ASSERT_EQ(status.rc, CMPI_RC_OK);
+  EXPECT_EQ(texts(place), (std::vector<std::string>{"a", "", "c:d", "e"}));
+  freeCMPIArray(place);
+  WSIList_free(list, nullptr);
 }
 
 // Every good string, instance, date-time and path read from the array is given
@@ -92,17 +130,16 @@ TEST_P(ArraysTest, FreeGivesBackWhatItReads) {
   CMPIArray *refs = CMNewArray(broker, 1, CMPI_ref, nullptr);
   CMPIObjectPath *op = CMNewObjectPath(broker, "root/kelva", "KELVA_StorageVolume", nullptr);
   CMSetArrayElementAt(refs, 0, &op, CMPI_ref);
-  CMRelease(op);
   CMPIArray *strings = CMNewArray(broker, 2, CMPI_string, nullptr);  // the second stays null
   CMSetArrayElementAt(strings, 0, "s", CMPI_chars);
   CMPIArray *times = CMNewArray(broker, 1, CMPI_dateTime, nullptr);
   CMPIDateTime *now = CMNewDateTimeFromBinary(broker, 0, 0, nullptr);
   CMSetArrayElementAt(times, 0, &now, CMPI_dateTime);
-  CMRelease(now);
   const std::vector<std::string> tables = {"Instance.release", "ObjectPath.release",
                                            "String.release", "DateTime.release"};
   auto releases = [&] {
     std::vector<unsigned> out;
+    out.reserve(tables.size());
     for (const auto &t : tables) out.push_back(om->callCount(t));
     return out;
   };
@@ -115,13 +152,23 @@ TEST_P(ArraysTest, FreeGivesBackWhatItReads) {
   EXPECT_EQ(after[2] - before[2], 1u);
   EXPECT_EQ(after[3] - before[3], 1u);
 
+  // What the walk skipped stays the caller's.
+  CMPIInstance *kept = newInstance("v3");
+  insts = CMNewArray(broker, 1, CMPI_instance, nullptr);
+  CMSetArrayElementAt(insts, 0, &kept, CMPI_instance);
   om->inject({"Array.getSize", 1});
-  freeCMPIArray(instances({"v3"}));
+  freeCMPIArray(insts);
+  CMRelease(kept);
   insts = instances({"v4", "v5", "v6"});
+  std::vector<CMPIInstance *> held;
+  for (CMPICount i = 0; i < 3; ++i)
+    held.push_back(CMGetArrayElementAt(insts, i, nullptr).value.inst);
   om->inject({"Array.getElementAt", 2});
   before = releases();
   freeCMPIArray(insts);
   EXPECT_EQ(releases()[0] - before[0], 1u);
+  CMRelease(held[1]);
+  CMRelease(held[2]);
 }
 
 TEST_P(ArraysTest, ConversionsRefuseWhatTheyCannotHold) {
@@ -170,7 +217,7 @@ TEST_P(ArraysTest, MergeJoinsInOrderOrKeepsThePlace) {
   mergeCMPIArray(broker, &place, more, &status);
   EXPECT_EQ(status.rc, CMPI_RC_ERR_FAILED);
   EXPECT_EQ(place, before);
-  CMRelease(more);
+  freeCMPIArray(more);
   CMRelease(paths);
   freeCMPIArray(place);
 }
@@ -184,16 +231,72 @@ TEST_P(ArraysTest, ReturnArrayHandsOverInstancesAndPaths) {
   EXPECT_EQ(status.rc, CMPI_RC_ERR_TYPE_MISMATCH);
   EXPECT_EQ(result->instances().size(), 2u);
   status.rc = CMPI_RC_OK;
-  CMRelease(array);
+  freeCMPIArray(array);
 
   CMPIArray *paths = CMNewArray(broker, 1, CMPI_ref, nullptr);
   CMPIObjectPath *op = CMNewObjectPath(broker, "root/kelva", "KELVA_StorageVolume", nullptr);
   CMSetArrayElementAt(paths, 0, &op, CMPI_ref);
-  CMRelease(op);
   returnArray(paths, result->cmpi(), CMPI_refA, &status);
   EXPECT_EQ(result->objectPaths(), (std::vector<std::string>{"root/kelva:KELVA_StorageVolume"}));
   EXPECT_EQ(result->doneCount(), 0);
-  CMRelease(paths);
+  freeCMPIArray(paths);
+}
+
+// Broker failures on the way: a refused returnInstance ends the walk with the
+// broker's code; a failed count or element read of mapCMPIArrayToList gives
+// no list, with the elements left to the array.
+TEST_P(ArraysTest, BrokerFailuresStopTheWalks) {
+  auto result = om->newResult();
+  CMPIArray *array = instances({"v1", "v2", "v3"});
+  om->inject({"Result.returnInstance", 2, CMPI_RC_ERR_ACCESS_DENIED});
+  returnArray(array, result->cmpi(), CMPI_instanceA, &status);
+  EXPECT_EQ(status.rc, CMPI_RC_ERR_ACCESS_DENIED);
+  EXPECT_EQ(result->instances().size(), 1u);
+  clearCMPIError(broker, &status);
+
+  om->inject({"Array.getSize", 1, CMPI_RC_ERR_ACCESS_DENIED});
+  EXPECT_EQ(mapCMPIArrayToList(broker, &status, array), nullptr);
+  EXPECT_EQ(status.rc, CMPI_RC_ERR_ACCESS_DENIED);
+  clearCMPIError(broker, &status);
+  unsigned released = om->callCount("Instance.release");
+  om->inject({"Array.getElementAt", 2, CMPI_RC_ERR_ACCESS_DENIED});
+  EXPECT_EQ(mapCMPIArrayToList(broker, &status, array), nullptr);
+  EXPECT_EQ(status.rc, CMPI_RC_ERR_ACCESS_DENIED);
+  EXPECT_EQ(om->callCount("Instance.release"), released);
+  clearCMPIError(broker, &status);
+  EXPECT_EQ(names(array), (std::vector<std::string>{"v1", "v2", "v3"}));
+  freeCMPIArray(array);
+}
+
+// Lists that run out of memory say so and leave nothing behind.
+TEST_P(ArraysTest, ListsWithoutMemoryAreErrors) {
+  CMPIArray *array = instances({"v1", "v2"});
+  for (unsigned long long nth : {1ULL, 2ULL, 3ULL}) {
+    SCOPED_TRACE(nth);
+    {
+      pktest::FailingAllocation oom(nth);  // the list, then each element's place
+      EXPECT_EQ(mapCMPIArrayToList(broker, &status, array), nullptr);
+    }
+    EXPECT_EQ(message(), "Insufficient memory");
+    clearCMPIError(broker, &status);
+  }
+  freeCMPIArray(array);
+
+  WSIList *values = WSIList_new();
+  {
+    pktest::FailingAllocation oom(1);
+    addUINT16ToList(broker, &status, 7, values);
+  }
+  EXPECT_EQ(message(), "Failed to allocate state value");
+  clearCMPIError(broker, &status);
+  {
+    pktest::FailingAllocation oom(2);
+    addUINT16ToList(broker, &status, 7, values);
+  }
+  EXPECT_EQ(message(), "Failed to add state");
+  clearCMPIError(broker, &status);
+  EXPECT_TRUE(WSIList_isEmpty(values));
+  WSIList_free(values, wsifree);
 }
 
 TEST_P(ArraysTest, SmallBuilders) {
@@ -204,7 +307,7 @@ TEST_P(ArraysTest, SmallBuilders) {
   EXPECT_EQ(size, 2u);
   EXPECT_EQ(CMGetArrayType(similar, nullptr), CMPI_ref);
   CMRelease(similar);
-  CMRelease(source);
+  freeCMPIArray(source);
   addSTRINGToArray(broker, &status, nullptr, nullptr, 0);
   EXPECT_EQ(message(), "addSTRINGToArray - Invalid parameter(s)");
   clearCMPIError(broker, &status);

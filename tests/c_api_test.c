@@ -1,7 +1,10 @@
 /* The C edge: every public header compiles as C99, and the exported calls
- * work from C. */
+ * of the controller library and of provkit work from C, those that need a
+ * broker on the embedded object manager's C entry points. */
 #include "pk_all_headers.h"
 
+#include <cimom/cimom_c.h>
+#include <cmpimacs.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -16,6 +19,91 @@ static int failures = 0;
 
 static void freeText(void *p) { wsifree(p); }
 static void *copyText(void *p) { return wsistrdup((const char *)p); }
+
+/* provkit's calls that need no broker. */
+static void withoutBroker(void) {
+  const char *table[] = {"Create", "Delete", NULL};
+  KELVAStatus record = KELVA_STATUS_INIT;
+  CMPIStatus status = {CMPI_RC_OK, NULL};
+  char name[] = "KELVA:f1";
+  char *system = NULL;
+  char *version;
+
+  CHECK(strcmp(getKELVANamespace(), "root/kelva") == 0);
+  CHECK(strcmp(getINTEROPNamespace(), "interop") == 0);
+  CHECK(isUnsupportedMethod("Delete", table) == 1);
+  CHECK(containsString("Modify", table) == 0);
+  CHECK(getConcreteJobLifetime() >= 3600);
+  version = getSMISAgentVersionString(NULL, &status);
+  CHECK(version != NULL && strcmp(version, "4.1") == 0);
+  wsifree(version);
+  decodeSystemName(NULL, &status, name, &system);
+  CHECK(status.rc == CMPI_RC_OK && system != NULL && strcmp(system, "f1") == 0);
+
+  CHECK(WSILoadLib(NULL, &record) == NULL);
+  CHECK(checkStatus(&record) != 0 &&
+        strcmp(record.message, "Unable to load '', system error message: invalid library name") ==
+            0);
+  clearKELVAStatus(&record);
+}
+
+/* provkit's calls on a strict embedded object manager: paths, keys, arrays
+ * and errors, a broker failure, and nothing left behind. */
+static void withBroker(int level) {
+  CimomManager *om = cimomNew(level, 1);
+  const CMPIBroker *broker;
+  CMPIStatus status = {CMPI_RC_OK, NULL};
+  CMPIObjectPath *source;
+  CMPIObjectPath *made;
+  CMPIArray *array;
+  WSIList *texts = WSIList_new();
+  Filer filer;
+  char *text;
+
+  CHECK(om != NULL);
+  if (om == NULL) return;
+  broker = cimomBroker(om);
+  source = CMNewObjectPath(broker, "root/kelva", "KELVA_StorageSystem", NULL);
+  made = createCMPIObjectPath(broker, &status, source, "KELVA_StorageVolume");
+  CHECK(status.rc == CMPI_RC_OK && made != NULL);
+  if (made == NULL) {
+    CMRelease(source);
+    cimomFree(om);
+    return;
+  }
+  text = getObjectPathClass(broker, made, &status);
+  CHECK(text != NULL && strcmp(text, "KELVA_StorageVolume") == 0);
+  wsifree(text);
+  CHECK(classIsA(&status, broker, made, "CIM_StorageExtent") == 1);
+
+  memset(&filer, 0, sizeof filer);
+  filer.systemId = "f1";
+  setSystemName(broker, &status, &filer, "SystemName", made);
+  text = getKeyAsChar(&status, made, "SystemName");
+  CHECK(text != NULL && strcmp(text, "KELVA:f1") == 0);
+  wsifree(text);
+
+  WSIList_append(texts, "a");
+  WSIList_append(texts, "b");
+  array = createArrayFromCHARList(broker, &status, texts);
+  CHECK(array != NULL && CMGetArrayCount(array, NULL) == 2);
+  freeCMPIArray(array);
+  WSIList_free(texts, NULL);
+
+  raiseCMPIError(broker, &status, CMPI_RC_ERR_NOT_FOUND, "gone");
+  CHECK(status.rc == CMPI_RC_ERR_NOT_FOUND && cimomLogCount(om) == 1);
+  clearCMPIError(broker, &status);
+  CHECK(cimomInject(om, "BrokerEnc.newObjectPath", 1, CMPI_RC_ERR_FAILED));
+  CHECK(createCMPIObjectPath(broker, &status, source, "KELVA_StorageVolume") == NULL);
+  CHECK(status.rc == CMPI_RC_ERR_FAILED);
+  clearCMPIError(broker, &status);
+
+  CMRelease(made);
+  CMRelease(source);
+  CHECK(cimomLiveObjects(om) == 0);
+  CHECK(cimomMisuses(om) == 0);
+  cimomFree(om);
+}
 
 int main(void) {
   WSIList *list = WSIList_new();
@@ -41,6 +129,10 @@ int main(void) {
   CHECK(checkStatus(&status) != 0);
   clearKELVAStatus(&status);
   CHECK(status.message == NULL);
+
+  withoutBroker();
+  withBroker(200);
+  withBroker(100);
 
   if (failures == 0) printf("1 passed, 0 failed\n");
   return failures == 0 ? 0 : 1;

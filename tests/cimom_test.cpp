@@ -80,9 +80,77 @@ TEST_P(CimomTest, DataReadFromAnObjectMayBeReleasedOnce) {
             "{\"root/kelva:KELVA_LocalFS.Name=\\\"/vol/a\\\"\"}; }");
   EXPECT_EQ(om->liveObjects(), 1u);
 
-  // A second release is caught: ASan reports the freed object, otherwise it
-  // is a recorded misuse.
+  // A second release is caught: the strict object manager keeps the released
+  // object poisoned, so it is a recorded misuse even under ASan.
   CMPIString *twice = CMGetProperty(inst, "Name", nullptr).value.string;
+  CMRelease(twice);
+  EXPECT_EQ(CMRelease(twice).rc, CMPI_RC_ERR_INVALID_HANDLE);
+  EXPECT_EQ(om->misuses(),
+            std::vector<std::string>{"second release of a released CMPIString: /vol/a"});
+  om->clearRecords();
+  CMRelease(inst);
+}
+
+// The strict object manager's choices: an array element holds the object
+// given, which stays its owner's; a released object is poisoned, and every
+// later use of it is a misuse instead of a read of freed memory.
+TEST_P(CimomTest, StrictArraysHoldWhatTheyAreGiven) {
+  CMPIArray *strings = CMNewArray(broker, 2, CMPI_string, nullptr);
+  CMPIString *given = CMNewString(broker, "held", nullptr);
+  ASSERT_EQ(CMSetArrayElementAt(strings, 0, &given, CMPI_string).rc, CMPI_RC_OK);
+  CMSetArrayElementAt(strings, 1, "owned", CMPI_chars);
+  EXPECT_EQ(CMGetArrayElementAt(strings, 0, nullptr).value.string, given);
+  EXPECT_NE(CMGetArrayElementAt(strings, 1, nullptr).value.string, nullptr);
+  EXPECT_EQ(om->liveObjects(), 2u);  // the string stays its owner's
+
+  // A copy of the array copies what it holds.
+  CMPIArray *copy = CMClone(strings, nullptr);
+  EXPECT_NE(CMGetArrayElementAt(copy, 0, nullptr).value.string, given);
+  CMRelease(copy);
+
+  // Released while the array still holds it: the next use is caught.
+  CMRelease(given);
+  EXPECT_TRUE(om->misuses().empty());
+  CMPIStatus rc{CMPI_RC_OK, nullptr};
+  EXPECT_EQ(CMGetCharsPtr(CMGetArrayElementAt(strings, 0, nullptr).value.string, &rc), nullptr);
+  EXPECT_EQ(rc.rc, CMPI_RC_ERR_INVALID_HANDLE);
+  EXPECT_EQ(om->misuses(), std::vector<std::string>{"use of a released CMPIString: held"});
+  om->clearRecords();
+  CMPIArray *late = CMClone(strings, nullptr);
+  EXPECT_EQ(om->misuses(), std::vector<std::string>{"use of a released CMPIString: held"});
+  om->clearRecords();
+  EXPECT_EQ(CMRelease(CMGetArrayElementAt(strings, 0, nullptr).value.string).rc,
+            CMPI_RC_ERR_INVALID_HANDLE);
+  EXPECT_EQ(om->misuses(),
+            std::vector<std::string>{"second release of a released CMPIString: held"});
+  om->clearRecords();
+  CMRelease(late);
+  CMRelease(strings);
+
+  // Getter results and read values of a released object go with it.
+  CMPIObjectPath *op = path("KELVA_StorageVolume");
+  CMPIString *cls = CMGetClassName(op, nullptr);
+  CMRelease(op);
+  EXPECT_EQ(CMGetCharsPtr(cls, nullptr), nullptr);
+  EXPECT_EQ(om->misuses(),
+            std::vector<std::string>{"use of a released CMPIString: KELVA_StorageVolume"});
+  om->clearRecords();
+}
+
+// Without strict mode arrays copy what they are given and a released
+// object's memory is freed at once.
+class LenientCimomTest : public cimom::testing::ObjectManagerTest {
+ protected:
+  void configure(cimom::Options &options) override { options.strict = false; }
+};
+
+TEST_P(LenientCimomTest, ArraysCopyAndReleasesFree) {
+  CMPIArray *strings = CMNewArray(broker, 1, CMPI_string, nullptr);
+  CMPIString *given = CMNewString(broker, "copied", nullptr);
+  CMSetArrayElementAt(strings, 0, &given, CMPI_string);
+  CMRelease(given);
+  EXPECT_EQ(text(CMGetArrayElementAt(strings, 0, nullptr).value.string), "copied");
+  CMPIString *twice = CMGetArrayElementAt(strings, 0, nullptr).value.string;
   CMRelease(twice);
 #if defined(__SANITIZE_ADDRESS__)
   EXPECT_DEATH(CMRelease(twice), "use-after-free");
@@ -91,8 +159,10 @@ TEST_P(CimomTest, DataReadFromAnObjectMayBeReleasedOnce) {
   EXPECT_EQ(om->misuses(), std::vector<std::string>{"second release of a released object"});
   om->clearRecords();
 #endif
-  CMRelease(inst);
+  CMRelease(strings);
 }
+
+CIMOM_INSTANTIATE(LenientCimomTest);
 
 TEST_P(CimomTest, MarkAndReleaseFreeEverythingSinceTheMark) {
   if (!is20()) {

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "support.h"
+
 namespace {
 
 // Texts made of the characters that matter to the formats.
@@ -111,6 +113,26 @@ TEST_P(CodecsTest, SystemNames) {
   CMRelease(op);
 }
 
+// Encoders that run out of memory say so and give nothing.
+TEST_P(CodecsTest, EncodersWithoutMemoryAreErrors) {
+  const Filer filer = named("f1");
+  {
+    pktest::FailingAllocation oom(1);
+    EXPECT_EQ(encodeSystemName(broker, &status, &filer), nullptr);
+  }
+  EXPECT_EQ(message(), "Insufficient memory");
+  {
+    pktest::FailingAllocation oom(1);
+    EXPECT_EQ(getStorageVolumeEncodedDeviceID(broker, &status, "P3OoG]YOgA1X"), nullptr);
+  }
+  EXPECT_EQ(message(), "KELVA_StorageVolume Unable to allocate deviceID memory");
+  {
+    pktest::FailingAllocation oom(1);
+    EXPECT_EQ(getQTreeEncodedID(broker, &status, "vol0", 3), nullptr);
+  }
+  EXPECT_EQ(message(), "QTreeInfo: Unable to allocate deviceID memory");
+}
+
 TEST_P(CodecsTest, PathsSnapshotsQtreesAndFilters) {
   char *volume = nullptr, *lun = nullptr;
   char path[] = "/vol/volA/lun1";
@@ -183,10 +205,11 @@ TEST_P(CodecsTest, EncodersAndDecodersRoundTrip) {
     EXPECT_EQ(std::string(system), first);
     wsifree(name);
 
-    std::string snapshotId = first + ":" + last;
+    std::string snapshotId = std::string(first).append(":").append(last);
     char *volume = nullptr, *snapshot = nullptr;
     decodeSnapshotDeviceID(broker, &status, snapshotId.data(), &volume, &snapshot);
-    EXPECT_EQ(std::string(volume) + "|" + snapshot, first + "|" + last);
+    EXPECT_EQ(std::string(volume).append("|").append(snapshot),
+              std::string(first).append("|").append(last));
 
     int qtreeId = i < 2 ? i * 2147483647 : ids(rng);
     char *qtreeText = getQTreeEncodedID(broker, &status, first.c_str(), qtreeId);
@@ -201,7 +224,8 @@ TEST_P(CodecsTest, EncodersAndDecodersRoundTrip) {
     decodeStatsID(broker, &status, statsId, &systemId, &prefix, &device, &type);
     ASSERT_EQ(status.rc, CMPI_RC_OK) << statsId;
     EXPECT_STREQ(systemId, "0118054321");
-    EXPECT_EQ(std::string(type) + "|" + device, first + "|" + last);
+    EXPECT_EQ(std::string(type).append("|").append(device),
+              std::string(first).append("|").append(last));
     wsifree(statsId);
   }
 }
@@ -246,8 +270,7 @@ class LunsTest : public CodecsTest {
  protected:
   void SetUp() override {
     CodecsTest::SetUp();
-    sim = filersim::Simulator::fromFile(std::string(std::getenv("PROVKIT_TEST_DATA")) +
-                                        "/toolkit/luns.json");
+    sim = filersim::Simulator::fromFile(pktest::testData("toolkit/luns.json"));
     sim->registerInProcess();
     texts = {sim->systemId("old"), sim->host("old"), sim->userName("old"), sim->password("old")};
     filer = Filer{texts[0].data(),
@@ -355,6 +378,50 @@ TEST_P(LunsTest, ClonesAndTheirParents) {
   getParentStorageVolume(broker, &filer, "/vol/volB/clone2", none, &status);
   EXPECT_EQ(status.rc, CMPI_RC_ERR_FAILED);
   EXPECT_TRUE(paths(none).empty());
+}
+
+// The LUN look-ups that run out of memory say so: for the list they start
+// with, and for the copy they end with.
+TEST_P(LunsTest, LookUpsWithoutMemoryAreErrors) {
+  KELVALun lun{};
+  lun.serialNumber = const_cast<char *>("P3OoG]YOgA1X");
+  lun.backingSnapshot = const_cast<char *>("/vol/volA/.snapshot/s1/lun1");
+  WSIList *found = WSIList_new();
+  {
+    pktest::FailingAllocation oom(1);
+    EXPECT_EQ(getStorgeVolumeName(broker, &lun, &status), nullptr);
+    EXPECT_EQ(message(), "Insufficient memory");
+  }
+  {
+    pktest::FailingAllocation oom(1);
+    EXPECT_EQ(isParentLun(broker, &status, "/vol/volA/lun1", &lun), 0);
+    EXPECT_EQ(message(), "Insufficient memory.");
+  }
+  {
+    pktest::FailingAllocation oom(1);
+    EXPECT_EQ(getLUNPathFromSerialNumber(broker, &filer, "p3oog]yoga1z", &status), nullptr);
+    EXPECT_EQ(message(), "Insufficient memory.");
+  }
+  {
+    pktest::FailingAllocation oom(1);
+    getParentStorageVolume(broker, &filer, "/vol/volB/clone2", found, &status);
+    EXPECT_EQ(message(), "Insufficient memory");
+  }
+  {
+    pktest::FailingAllocation oom(1);
+    getAllClonedStorageVolumes(broker, &filer, "/vol/volA/lun1", found, &status);
+    EXPECT_EQ(message(), "Insufficient memory.");
+  }
+  // The copy of the path found is the look-up's last allocation.
+  wsiTestFailAllocation(0);
+  wsifree(getLUNPathFromSerialNumber(broker, &filer, "p3oog]yoga1z", &status));
+  const unsigned long long allocations = wsiTestAllocationCount();
+  {
+    pktest::FailingAllocation oom(allocations);
+    EXPECT_EQ(getLUNPathFromSerialNumber(broker, &filer, "p3oog]yoga1z", &status), nullptr);
+    EXPECT_EQ(message(), "Insufficient memory.");
+  }
+  EXPECT_TRUE(paths(found).empty());
 }
 
 CIMOM_INSTANTIATE(CodecsTest);

@@ -155,6 +155,15 @@ TEST(Frame, AgentVersionIsANewCopy) {
   wsifree(version);
 }
 
+TEST_P(FrameTest, AgentVersionWithoutMemoryIsAnError) {
+  {
+    pktest::FailingAllocation oom(1);
+    EXPECT_EQ(getSMISAgentVersionString(broker, &status), nullptr);
+  }
+  EXPECT_EQ(status.rc, CMPI_RC_ERR_FAILED);
+  EXPECT_EQ(text(status.msg), "Unable to allocate memory for version string");
+}
+
 // The stored broker lives as long as the process, so this object manager does too.
 TEST(Frame, TheFirstBrokerReceivesTheControllerLibrarysDiagnostics) {
   static auto first = cimom::create();

@@ -11,9 +11,12 @@
 #include <provkit/jobs.h>
 #include <provkit/objectpath.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 #include "support.h"
@@ -137,6 +140,45 @@ TEST(JobService, MissingAtLoadIsRetriedOnEachRequest) {
   EXPECT_EQ(service->addJobInstance(nullptr, nullptr, nullptr, nullptr), 7);
   EXPECT_EQ(getJobServiceImpl(&record), service);
   pk::platform::libraryUnload(ours);
+}
+
+// Providers ask for the job service, build job paths and read the lifetime
+// from many threads at once; all share the one binding (or, without the
+// library, each retries it under the job mutex).
+TEST_P(JobsTest, ManyThreadsShareTheJobService) {
+  CMPIObjectPath *source = requestPath();
+  std::atomic<bool> go{false};
+  std::vector<WSIJobServiceImpl *> seen(8, nullptr);
+  std::vector<int> failures(seen.size(), 0);
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < seen.size(); ++t) {
+    threads.emplace_back([&, t] {
+      while (!go.load()) std::this_thread::yield();
+      for (int round = 0; round < 20; ++round) {
+        KELVAStatus record = KELVA_STATUS_INIT;
+        WSIJobServiceImpl *service = getJobServiceImpl(&record);
+        if (round == 0) seen[t] = service;
+        if (service != seen[t] || (service == nullptr) != (checkStatus(&record) != 0))
+          ++failures[t];
+        clearKELVAStatus(&record);
+        CMPIStatus own{CMPI_RC_OK, nullptr};
+        CMPIObjectPath *path = createJobObjectPath(broker, source, "KELVA:job", &own);
+        if (path == nullptr) ++failures[t];
+        if (path != nullptr) CMRelease(path);
+        if (getConcreteJobLifetime() < 3600u) ++failures[t];
+      }
+    });
+  }
+  go.store(true);
+  for (auto &thread : threads) thread.join();
+  EXPECT_EQ(failures, std::vector<int>(seen.size(), 0));
+#if defined(PK_JOB_SERVICE_HIDDEN)
+  EXPECT_EQ(seen, std::vector<WSIJobServiceImpl *>(seen.size(), nullptr));
+#else
+  EXPECT_NE(seen[0], nullptr);
+  EXPECT_EQ(seen, std::vector<WSIJobServiceImpl *>(seen.size(), seen[0]));
+#endif
+  CMRelease(source);
 }
 
 TEST_P(JobsTest, AMissingTrapListenerIsACmpiError) {

@@ -10,6 +10,8 @@
 
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 #include "support.h"
@@ -154,6 +156,63 @@ TEST_P(LoaderTest, CmpiUnloadNeedsAHandleAndOtherwiseSucceeds) {
   WSI_CMPIUnloadSNMPImpl(broker, &status, WSISNMPImpl{});
   EXPECT_EQ(status.rc, CMPI_RC_ERR_NOT_FOUND);
   EXPECT_EQ(om->logs().size(), logs + 1);
+}
+
+// A call without a library name or handle makes no system call, so it must
+// not report the text of an earlier failure of the thread.
+TEST_P(LoaderTest, CallsWithoutALibraryReportNoEarlierSystemText) {
+  KELVAStatus kstatus = KELVA_STATUS_INIT;
+  EXPECT_EQ(WSILoadLib("libnosuchimpl.so", &kstatus), nullptr);
+  const std::string earlier = kstatus.message;
+  const std::string stale = earlier.substr(earlier.find("message: ") + 9);
+  ASSERT_FALSE(stale.empty());
+
+  EXPECT_EQ(WSILoadLib(nullptr, &kstatus), nullptr);
+  EXPECT_EQ(std::string(kstatus.message),
+            "Unable to load '', system error message: invalid library name");
+  EXPECT_EQ(WSILoadLib("libnosuchimpl.so", &kstatus), nullptr);
+  EXPECT_EQ(WSIGetFunction(nullptr, "existsImpl", &kstatus), nullptr);
+  EXPECT_EQ(std::string(kstatus.message),
+            "Unable to find 'existsImpl', system error message: invalid library handle");
+  clearKELVAStatus(&kstatus);
+
+  EXPECT_EQ(WSILoadLib("libnosuchimpl.so", &kstatus), nullptr);
+  clearKELVAStatus(&kstatus);
+  EXPECT_EQ(WSI_CMPIGetFunction(broker, &status, nullptr, "existsImpl"), nullptr);
+  EXPECT_EQ(text(status.msg),
+            "Unable to find 'existsImpl', system error message: invalid library handle");
+}
+
+// No shared state: many threads load, bind and unload at once, and every
+// load is given back.
+TEST_P(LoaderTest, ManyThreadsLoadAndUnloadAtOnce) {
+  std::vector<std::thread> threads;
+  std::vector<int> failures(8, 0);
+  for (size_t t = 0; t < failures.size(); ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 20; ++round) {
+        CMPIStatus own{CMPI_RC_OK, nullptr};
+        WSIInstanceImpl inst = WSI_CMPILoadInstanceImpl(broker, &own, "implall");
+        if (own.rc != CMPI_RC_OK || inst.existsImpl == nullptr) ++failures[t];
+        WSI_CMPIUnloadInstanceImpl(broker, &own, inst);
+        KELVAStatus kstatus = KELVA_STATUS_INIT;
+        WSIInstanceImpl plain = WSILoadInstanceImpl("libviewctlprv.so", &kstatus);
+        if (plain.deleteInstanceImpl == nullptr) ++failures[t];
+        WSIUnloadInstanceImpl(plain, &kstatus);
+        WSIJobImpl missing = WSILoadJobImpl("libnosuchimpl.so", &kstatus);
+        if (missing.handle != nullptr || checkStatus(&kstatus) == 0) ++failures[t];
+        clearKELVAStatus(&kstatus);
+        if (own.msg != nullptr) CMRelease(own.msg);
+      }
+    });
+  }
+  for (auto &thread : threads) thread.join();
+  EXPECT_EQ(failures, std::vector<int>(failures.size(), 0));
+#if !defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer keeps instrumented libraries mapped after their last close.
+  EXPECT_FALSE(isMapped("libimplall.so"));
+  EXPECT_FALSE(isMapped("libviewctlprv.so"));
+#endif
 }
 
 CIMOM_INSTANTIATE(LoaderTest);

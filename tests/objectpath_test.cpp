@@ -17,6 +17,8 @@
 #include <map>
 #include <string>
 
+#include "support.h"
+
 namespace {
 
 class ToolkitTest : public cimom::testing::ObjectManagerTest {
@@ -99,6 +101,93 @@ TEST_P(ToolkitTest, AssociationsSetTheSelectedPropertiesOnly) {
   EXPECT_EQ(message(), "Namespace is NULL");
   CMRelease(volume);
   CMRelease(setting);
+}
+
+// A broker read that fails leaves the broker's code in the caller's status
+// and gives the empty result, for each reader of keys, properties, arguments
+// and classes.
+TEST_P(ToolkitTest, BrokerReadFailuresReachTheCaller) {
+  CMPIObjectPath *op = newPath("KELVA_StorageVolume");
+  CMAddKey(op, "DeviceID", "v1", CMPI_chars);
+  CMPIInstance *inst = CMNewInstance(broker, op, nullptr);
+  CMSetProperty(inst, "Name", "n", CMPI_chars);
+  CMPIArgs *args = CMNewArgs(broker, nullptr);
+  CMAddArg(args, "Name", "x", CMPI_chars);
+  const CMPIrc injected = CMPI_RC_ERR_INVALID_NAMESPACE;
+  auto expectInjected = [&](const char *what) {
+    EXPECT_EQ(status.rc, injected) << what;
+    clearCMPIError(broker, &status);
+    om->clearFaults();
+  };
+
+  om->inject({"ObjectPath.getKey", 1, injected});
+  EXPECT_EQ(getKeyAsInt(&status, op, "DeviceID"), 0);
+  expectInjected("getKeyAsInt");
+  om->inject({"ObjectPath.getKey", 1, injected});
+  EXPECT_EQ(getKeyAsChar(&status, op, "DeviceID"), nullptr);
+  expectInjected("getKeyAsChar");
+  om->inject({"ObjectPath.getKey", 1, injected});
+  EXPECT_EQ(getKeyAsConstChar(&status, op, "DeviceID"), nullptr);
+  expectInjected("getKeyAsConstChar");
+  om->inject({"ObjectPath.getKey", 1, injected});
+  getObjectPathKey(broker, &status, op, "DeviceID", CMPI_string);
+  expectInjected("getObjectPathKey");
+
+  om->inject({"Instance.getProperty", 1, injected});
+  EXPECT_EQ(getPropertyAsChar(broker, &status, inst, "Name"), nullptr);
+  expectInjected("getPropertyAsChar");
+  om->inject({"Instance.getProperty", 1, injected});
+  CMPIData data = getEmbPropertyFromInst(broker, "Name", "L", CMPI_string, inst, 1, &status);
+  EXPECT_EQ(data.state, CMPI_badValue);
+  expectInjected("getEmbPropertyFromInst");
+  om->inject({"Instance.getProperty", 1, injected});
+  auto reader = [](void *, CMPIStatus *, const CMPIValue *, int) -> void * {
+    return reinterpret_cast<void *>(1);
+  };
+  EXPECT_EQ(retrieveDataFromInstanceProperty(nullptr, inst, "Name", reader, &status), nullptr);
+  expectInjected("retrieveDataFromInstanceProperty");
+
+  CMPIData arg{};
+  om->inject({"Args.getArg", 1, injected});
+  EXPECT_EQ(isParamPresent("M", broker, args, "Name", &arg, &status), 0);
+  expectInjected("isParamPresent");
+  om->inject({"Args.getArg", 1, injected});
+  EXPECT_EQ(getEmbeddedArrParam(broker, args, "Name", "M", &status), nullptr);
+  expectInjected("getEmbeddedArrParam");
+
+  om->inject({"BrokerEnc.classPathIsA", 1, injected, false});
+  EXPECT_EQ(classIsA(&status, broker, op, "CIM_StorageExtent"), 0);
+  expectInjected("classIsA");
+  om->inject({"ObjectPath.getClassName", 1, injected});
+  EXPECT_EQ(getClassNameAsConstChar(&status, op), nullptr);
+  expectInjected("getClassNameAsConstChar");
+  om->inject({"ObjectPath.getClassName", 1, injected});
+  EXPECT_EQ(getObjectPathClass(broker, op, &status), nullptr);
+  expectInjected("getObjectPathClass");
+
+  CMRelease(args);
+  CMRelease(inst);
+  CMRelease(op);
+}
+
+// The copies that run out of memory say so.
+TEST_P(ToolkitTest, CopiesWithoutMemoryAreErrors) {
+  CMPIObjectPath *op = newPath("KELVA_StorageVolume");
+  CMPIInstance *inst = CMNewInstance(broker, op, nullptr);
+  CMSetProperty(inst, "Name", "n", CMPI_chars);
+  {
+    pktest::FailingAllocation oom(1);
+    EXPECT_EQ(getObjectPathClass(broker, op, &status), nullptr);
+  }
+  EXPECT_EQ(message(), "Insf. Memory: Failed to allocate class name");
+  clearCMPIError(broker, &status);
+  {
+    pktest::FailingAllocation oom(1);
+    EXPECT_EQ(getPropertyAsChar(broker, &status, inst, "Name"), nullptr);
+  }
+  EXPECT_EQ(message(), "Insufficient memory");
+  CMRelease(inst);
+  CMRelease(op);
 }
 
 TEST_P(ToolkitTest, KeysAreReadWithTheirTypesTested) {
@@ -204,7 +293,17 @@ TEST_P(ToolkitTest, ParametersAreReadWithTheirStatesTested) {
   EXPECT_EQ(isParamPresent("M", broker, args, "Nothing", &data, &status), 0);
   EXPECT_EQ(isParamPresent("M", broker, args, "Name", &data, &status), 1);
   EXPECT_STREQ(getStringFromCMPIData(data), "x");
-  EXPECT_EQ(getArrayFromCMPIData(data), data.value.array);
+  // A value of another type is no pointer to read through.
+  EXPECT_EQ(getArrayFromCMPIData(data), nullptr);
+  CMPIData number{};
+  number.type = CMPI_uint64;
+  number.value.uint64 = 0x1234;
+  EXPECT_EQ(getStringFromCMPIData(number), nullptr);
+  EXPECT_EQ(getArrayFromCMPIData(number), nullptr);
+  CMPIData elementsData{};
+  ASSERT_EQ(isParamPresent("M", broker, args, "Elements", &elementsData, &status), 1);
+  EXPECT_EQ(getArrayFromCMPIData(elementsData), elementsData.value.array);
+  EXPECT_EQ(getStringFromCMPIData(elementsData), nullptr);
   CMPIArray *got = getEmbeddedArrParam(broker, args, "Elements", "M", &status);
   ASSERT_NE(got, nullptr);
   EXPECT_EQ(CMGetArrayCount(got, nullptr), 1u);
@@ -219,8 +318,7 @@ class FilerChecksTest : public ToolkitTest {
  protected:
   void SetUp() override {
     ToolkitTest::SetUp();
-    sim = filersim::Simulator::fromFile(std::string(std::getenv("PROVKIT_TEST_DATA")) +
-                                        "/toolkit/luns.json");
+    sim = filersim::Simulator::fromFile(pktest::testData("toolkit/luns.json"));
     sim->registerInProcess();
   }
   void TearDown() override {

@@ -3,7 +3,9 @@
 
 #include <cmpidt.h>
 #include <cmpift.h>
+#include <wbemkelvai/wsitesting.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -14,6 +16,22 @@ inline std::string text(const CMPIString *s) {
   if (s == nullptr) return "";
   const char *chars = s->ft->getCharPtr(s, nullptr);
   return chars != nullptr ? chars : "";
+}
+
+// Makes the nth controller-library allocation from now on fail, for the
+// scope; the allocator works again afterwards.
+class FailingAllocation {
+ public:
+  explicit FailingAllocation(unsigned long long nth) { wsiTestFailAllocation(nth); }
+  ~FailingAllocation() { wsiTestFailAllocation(0); }
+  FailingAllocation(const FailingAllocation &) = delete;
+  FailingAllocation &operator=(const FailingAllocation &) = delete;
+};
+
+// A file of the tests' data folder (PROVKIT_TEST_DATA, set by ctest).
+inline std::string testData(const std::string &name) {
+  const char *dir = std::getenv("PROVKIT_TEST_DATA");
+  return std::string(dir != nullptr ? dir : "tests/data") + "/" + name;
 }
 
 // Whether a library of that file name is mapped into this process.

@@ -223,6 +223,10 @@ constexpr unsigned kMagic = 0xC1D0B1EC;
 // What the magic number becomes when the object is freed, so that a second
 // release of it can be told from a foreign pointer (ASan reports it anyway).
 constexpr unsigned kReleasedMagic = 0xDEADB1EC;
+// What the magic number becomes when a strict object manager releases the
+// object: its memory is kept until the object manager goes, so every later
+// use or release of it is seen and counted instead of reading freed memory.
+constexpr unsigned kPoisonedMagic = 0xBADB1EC5;
 template <class C>
 struct Shell {
   C c;
@@ -245,6 +249,10 @@ struct Obj {
   // The CMPI struct of this object.
   virtual void *face() = 0;
 
+  // The objects this one owns inside its data (key, property, argument,
+  // element and entry values), not its children and not borrowed elements.
+  virtual void ownedValues(std::vector<Obj *> & /*out*/) const {}
+
   // Makes `child` a child of this object (freed with it).
   void adopt(Obj *child);
   // Unlinks this child from its parent (an early release).
@@ -265,6 +273,15 @@ Obj *objOf(const C *c) {
   if (c == nullptr) return nullptr;
   auto *shell = reinterpret_cast<const Shell<C> *>(c);
   return shell->magic == kMagic ? shell->obj : nullptr;
+}
+
+// The released object behind a CMPI pointer that a strict object manager
+// poisoned, or nullptr.
+template <class C>
+Obj *poisonedObj(const C *c) {
+  if (c == nullptr) return nullptr;
+  auto *shell = reinterpret_cast<const Shell<C> *>(c);
+  return shell->magic == kPoisonedMagic ? shell->obj : nullptr;
 }
 
 // True when the pointer is a CMPI object of ours that has been freed.
@@ -293,6 +310,10 @@ CMPIData copyData(Manager *om, const CMPIData &data);
 CMPIData handOut(Obj *owner, const CMPIData &stored);
 // Frees the objects inside stored data.
 void dropData(CMPIData &data);
+// The poisoned (released) object inside a value, or nullptr.
+Obj *poisonedIn(const CMPIValue &value, CMPIType type);
+// True for the types whose values are encapsulated objects.
+bool isObjectType(CMPIType type);
 // The value as canonical text: strings quoted, numbers plain, objects nested.
 std::string dataText(const CMPIData &data);
 const char *typeText(CMPIType type);
@@ -406,6 +427,9 @@ class Manager final : public ObjectManager {
   void place(Obj *obj, Kind kind, Obj *parent = nullptr);
   CMPIStatus release(Obj *obj);
   void misuse(const std::string &what);
+  // Counts a use (call through its table, storing it) of a released object.
+  void usedAfterRelease(const Obj *obj);
+  bool strict() const { return options_.strict; }
   CMPIString *arenaString(const std::string &text);
   CMPIStatus status(CMPIrc rc, const std::string &msg = "");
   // Releases tracked objects and memory blocks this thread made after `seq`.
@@ -468,6 +492,8 @@ class Manager final : public ObjectManager {
   mutable std::mutex objMutex_;
   std::unordered_set<Obj *> live_;
   std::unordered_set<Obj *> arena_;
+  // Objects a strict object manager released: poisoned, freed with it.
+  std::vector<Obj *> graveyard_;
   std::atomic<uint64_t> seq_{0};
   struct Block {
     uint64_t seq;

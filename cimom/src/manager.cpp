@@ -128,6 +128,7 @@ class ResultImpl final : public Result {
   const ResultData &stored() const { return *resultData(result_); }
   static std::vector<std::string> texts(const std::vector<CMPIData> &items) {
     std::vector<std::string> out;
+    out.reserve(items.size());
     for (const auto &d : items) out.push_back(objOf(d.value.inst)->text());
     return out;
   }
@@ -181,6 +182,9 @@ Manager::~Manager() {
     blocks_.clear();
   }
   for (Obj *obj : doomed) delete obj;
+  // Last, as live arrays may still point at poisoned objects they borrowed.
+  for (Obj *obj : graveyard_) delete obj;
+  graveyard_.clear();
 }
 
 std::unique_ptr<Result> Manager::newResult() { return std::make_unique<ResultImpl>(this); }
@@ -311,8 +315,28 @@ CMPIStatus Manager::release(Obj *obj) {
              " that the object manager made for a provider call");
       return CMPIStatus{CMPI_RC_OK, nullptr};
   }
-  delete obj;
+  if (!strict()) {
+    delete obj;
+    return CMPIStatus{CMPI_RC_OK, nullptr};
+  }
+  // Poisons the object, its children and the values it owns, and keeps them
+  // until the object manager goes; the children stay linked and go with it.
+  std::vector<Obj *> pending{obj};
+  while (!pending.empty()) {
+    Obj *next = pending.back();
+    pending.pop_back();
+    if (next->magicSlot != nullptr) *next->magicSlot = kPoisonedMagic;
+    next->ownedValues(pending);
+    std::lock_guard<std::mutex> lock(linksMutex);
+    pending.insert(pending.end(), next->children.begin(), next->children.end());
+  }
+  std::lock_guard<std::mutex> lock(objMutex_);
+  graveyard_.push_back(obj);
   return CMPIStatus{CMPI_RC_OK, nullptr};
+}
+
+void Manager::usedAfterRelease(const Obj *obj) {
+  misuse(std::string("use of a released ") + obj->typeName() + ": " + obj->text());
 }
 
 CMPIString *Manager::arenaString(const std::string &text) {
@@ -334,6 +358,7 @@ std::vector<std::string> Manager::describeLiveObjects() const {
   }
   std::sort(objs.begin(), objs.end(), [](Obj *a, Obj *b) { return a->seq < b->seq; });
   std::vector<std::string> out;
+  out.reserve(objs.size());
   for (Obj *o : objs) out.push_back(std::string(o->typeName()) + ": " + o->text());
   return out;
 }

@@ -36,6 +36,10 @@ Entries copyEntries(Manager *om, const Entries &entries) {
   for (const auto &e : entries) out.emplace_back(e.first, copyData(om, e.second));
   return out;
 }
+void entryObjects(const Entries &entries, std::vector<Obj *> &out) {
+  for (const auto &e : entries)
+    if (Obj *o = dataObject(e.second)) out.push_back(o);
+}
 void dropEntries(Entries &entries) {
   for (auto &e : entries) dropData(e.second);
   entries.clear();
@@ -86,6 +90,7 @@ struct StringObj final : Obj {
 struct PathObj final : Obj {
   explicit PathObj(Manager *m) : Obj(m) { initShell(shell, this, m->tables().objectPath); }
   ~PathObj() override { dropEntries(keys); }
+  void ownedValues(std::vector<Obj *> &out) const override { entryObjects(keys, out); }
   const char *typeName() const override { return "CMPIObjectPath"; }
   std::string text() const override {
     std::string out = ns.empty() ? cls : ns + ":" + cls;
@@ -110,6 +115,7 @@ struct PathObj final : Obj {
 struct InstanceObj final : Obj {
   explicit InstanceObj(Manager *m) : Obj(m) { initShell(shell, this, m->tables().instance); }
   ~InstanceObj() override { dropEntries(props); }
+  void ownedValues(std::vector<Obj *> &out) const override { entryObjects(props, out); }
   const char *typeName() const override { return "CMPIInstance"; }
   std::string text() const override {
     std::string body = entriesText(props, false);
@@ -151,6 +157,7 @@ struct InstanceObj final : Obj {
 struct ArgsObj final : Obj {
   explicit ArgsObj(Manager *m) : Obj(m) { initShell(shell, this, m->tables().args); }
   ~ArgsObj() override { dropEntries(args); }
+  void ownedValues(std::vector<Obj *> &out) const override { entryObjects(args, out); }
   const char *typeName() const override { return "CMPIArgs"; }
   std::string text() const override {
     std::string body = entriesText(args, false);
@@ -171,9 +178,22 @@ struct ArrayObj final : Obj {
   ArrayObj(Manager *m, CMPICount size, CMPIType t) : Obj(m), type(t) {
     initShell(shell, this, m->tables().array);
     elements.assign(size, nullData(t, CMPI_nullValue));
+    borrowed.assign(size, false);
   }
   ~ArrayObj() override {
-    for (auto &e : elements) dropData(e);
+    for (size_t i = 0; i < elements.size(); ++i) forget(i);
+  }
+  void ownedValues(std::vector<Obj *> &out) const override {
+    for (size_t i = 0; i < elements.size(); ++i)
+      if (Obj *o = borrowed[i] ? nullptr : dataObject(elements[i])) out.push_back(o);
+  }
+  // Empties element i; a borrowed object stays its owner's.
+  void forget(size_t i) {
+    if (borrowed[i])
+      elements[i] = nullData(type, CMPI_nullValue);
+    else
+      dropData(elements[i]);
+    borrowed[i] = false;
   }
   const char *typeName() const override { return "CMPIArray"; }
   std::string text() const override {
@@ -186,12 +206,15 @@ struct ArrayObj final : Obj {
   Obj *copy() const override {
     auto *a = new ArrayObj(om, 0, type);
     for (const auto &e : elements) a->elements.push_back(copyData(om, e));
+    a->borrowed.assign(a->elements.size(), false);
     return a;
   }
   void *face() override { return &shell.c; }
   Shell<CMPIArray> shell;
   CMPIType type;
   std::vector<CMPIData> elements;
+  // Elements that hold the object a provider set (strict object manager).
+  std::vector<bool> borrowed;
 };
 
 // ---- DateTime ------------------------------------------------------------------------
@@ -266,6 +289,10 @@ struct EnumObj final : Obj {
   ~EnumObj() override {
     for (auto &e : items) dropData(e);
   }
+  void ownedValues(std::vector<Obj *> &out) const override {
+    for (const auto &e : items)
+      if (Obj *o = dataObject(e)) out.push_back(o);
+  }
   const char *typeName() const override { return "CMPIEnumeration"; }
   std::string text() const override {
     std::string out = "enumeration {";
@@ -289,6 +316,7 @@ struct EnumObj final : Obj {
 struct ContextObj final : Obj {
   explicit ContextObj(Manager *m) : Obj(m) { initShell(shell, this, m->tables().context); }
   ~ContextObj() override { dropEntries(entries); }
+  void ownedValues(std::vector<Obj *> &out) const override { entryObjects(entries, out); }
   const char *typeName() const override { return "CMPIContext"; }
   std::string text() const override { return "context { " + entriesText(entries, false) + " }"; }
   Obj *copy() const override {
@@ -389,12 +417,21 @@ struct ErrorObj final : Obj {
 
 template <class T, class C>
 T *self(const C *c) {
-  return static_cast<T *>(objOf(c));
+  Obj *o = objOf(c);
+  if (o == nullptr) {
+    if (Obj *dead = poisonedObj(c)) dead->om->usedAfterRelease(dead);
+  }
+  return static_cast<T *>(o);
 }
 
 // Release and clone are alike for every type.
 template <class T, class C, Fn RELEASE>
 CMPIStatus releaseOf(C *c) {
+  if (Obj *dead = poisonedObj(c)) {
+    dead->om->misuse(std::string("second release of a released ") + dead->typeName() + ": " +
+                     dead->text());
+    return badHandle();
+  }
   T *o = self<T>(c);
   if (o == nullptr) {
     if (released(c)) {
@@ -840,6 +877,8 @@ CMPIData arrGetElementAt(const CMPIArray *a, CMPICount index, CMPIStatus *rc) {
     return nullData(o->type, CMPI_nullValue | CMPI_notFound);
   }
   g.finish(rc);
+  // A borrowed element is the provider's own object: it gets it back.
+  if (o->borrowed[index]) return o->elements[index];
   return handOut(o, o->elements[index]);
 }
 CMPIStatus arrSetElementAt(const CMPIArray *a, CMPICount index, const CMPIValue *value,
@@ -858,9 +897,23 @@ CMPIStatus arrSetElementAt(const CMPIArray *a, CMPICount index, const CMPIValue 
     if (!fits)
       return o->om->status(CMPI_RC_ERR_TYPE_MISMATCH, std::string("array of ") + typeText(o->type) +
                                                           " given " + typeText(type));
+    if (o->om->strict() && type != CMPI_chars && isObjectType(type)) {
+      // The object given is held as it is: no copy, no ownership taken.
+      CMPIValue held;
+      std::memcpy(&held, value, sizeof(void *));
+      if (Obj *dead = poisonedIn(held, type)) {
+        o->om->usedAfterRelease(dead);
+        return o->om->status(CMPI_RC_ERR_INVALID_HANDLE, "released object given");
+      }
+      o->forget(index);
+      o->elements[index] = nullData(type, held.inst == nullptr ? CMPI_nullValue : CMPI_goodValue);
+      o->elements[index].value = held;
+      o->borrowed[index] = held.inst != nullptr;
+      return okStatus();
+    }
     if (!ownValue(o->om, value, type, &d)) return o->om->status(CMPI_RC_ERR_INVALID_DATA_TYPE);
   }
-  dropData(o->elements[index]);
+  o->forget(index);
   o->elements[index] = d;
   return okStatus();
 }
@@ -920,6 +973,7 @@ CMPIArray *enToArray(const CMPIEnumeration *en, CMPIStatus *rc) {
   CMPIType type = o->items.empty() ? CMPIType{CMPI_instance} : o->items.front().type;
   auto *a = new ArrayObj(o->om, 0, type);
   for (const auto &e : o->items) a->elements.push_back(copyData(o->om, e));
+  a->borrowed.assign(a->elements.size(), false);
   o->om->place(a, Kind::Child, o);
   g.finish(rc);
   return &a->shell.c;

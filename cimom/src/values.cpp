@@ -63,27 +63,34 @@ size_t simpleSize(CMPIType type) {
   }
 }
 
-// The object pointer inside a value of an encapsulated type.
-Obj *objectIn(const CMPIValue &v, CMPIType type) {
-  if (type & CMPI_ARRAY) return objOf(v.array);
+// `look` applied to the object pointer inside a value of an encapsulated
+// type (it is called with the pointer's own CMPI type); nullptr for others.
+template <class Look>
+Obj *lookInside(const CMPIValue &v, CMPIType type, Look look) {
+  if (type & CMPI_ARRAY) return look(v.array);
   switch (type) {
     case CMPI_instance:
-      return objOf(v.inst);
+      return look(v.inst);
     case CMPI_ref:
-      return objOf(v.ref);
+      return look(v.ref);
     case CMPI_args:
-      return objOf(v.args);
+      return look(v.args);
     case CMPI_filter:
-      return objOf(v.filter);
+      return look(v.filter);
     case CMPI_enumeration:
-      return objOf(v.Enum);
+      return look(v.Enum);
     case CMPI_string:
-      return objOf(v.string);
+      return look(v.string);
     case CMPI_dateTime:
-      return objOf(v.dateTime);
+      return look(v.dateTime);
     default:
       return nullptr;
   }
+}
+
+// The object pointer inside a value of an encapsulated type.
+Obj *objectIn(const CMPIValue &v, CMPIType type) {
+  return lookInside(v, type, [](const auto *c) { return objOf(c); });
 }
 
 void setObjectIn(CMPIValue &v, CMPIType type, Obj *obj) {
@@ -119,12 +126,6 @@ void setObjectIn(CMPIValue &v, CMPIType type, Obj *obj) {
   }
 }
 
-bool isObjectType(CMPIType type) {
-  return (type & CMPI_ARRAY) || type == CMPI_instance || type == CMPI_ref || type == CMPI_args ||
-         type == CMPI_filter || type == CMPI_enumeration || type == CMPI_string ||
-         type == CMPI_dateTime;
-}
-
 std::string quoted(const std::string &text) {
   std::string out = "\"";
   for (char c : text) {
@@ -135,6 +136,16 @@ std::string quoted(const std::string &text) {
 }
 
 }  // namespace
+
+bool isObjectType(CMPIType type) {
+  return (type & CMPI_ARRAY) || type == CMPI_instance || type == CMPI_ref || type == CMPI_args ||
+         type == CMPI_filter || type == CMPI_enumeration || type == CMPI_string ||
+         type == CMPI_dateTime;
+}
+
+Obj *poisonedIn(const CMPIValue &v, CMPIType type) {
+  return lookInside(v, type, [](const auto *c) { return poisonedObj(c); });
+}
 
 bool ownValue(Manager *om, const CMPIValue *value, CMPIType type, CMPIData *out) {
   *out = nullData(type, CMPI_goodValue);
@@ -168,6 +179,10 @@ bool ownValue(Manager *om, const CMPIValue *value, CMPIType type, CMPIData *out)
     CMPIValue v;
     std::memcpy(&v, value, sizeof(void *));
     Obj *source = objectIn(v, type);
+    if (Obj *dead = poisonedIn(v, type)) {
+      dead->om->usedAfterRelease(dead);
+      return false;
+    }
     if (source == nullptr) {
       // A null object pointer stands for a null value; a foreign one cannot be kept.
       if (v.inst == nullptr) {
@@ -200,7 +215,15 @@ CMPIData copyData(Manager *, const CMPIData &data) {
   CMPIData out = data;
   if ((data.state & CMPI_nullValue) || !isObjectType(data.type)) return out;
   Obj *source = objectIn(data.value, data.type);
-  if (source == nullptr) return out;
+  if (source == nullptr) {
+    // A borrowed element that its owner released: the copy gets a null value
+    // rather than a pointer to nothing.
+    if (Obj *dead = poisonedIn(data.value, data.type)) {
+      dead->om->usedAfterRelease(dead);
+      return nullData(data.type, CMPI_nullValue);
+    }
+    return out;
+  }
   setObjectIn(out.value, out.type, cloneAs(source, Kind::Embedded));
   return out;
 }
@@ -217,8 +240,9 @@ CMPIData handOut(Obj *owner, const CMPIData &stored) {
 
 void dropData(CMPIData &data) {
   if (!(data.state & CMPI_nullValue) && isObjectType(data.type)) {
+    // A value of a released (poisoned) owner is poisoned with it, and still ours to free.
     Obj *obj = objectIn(data.value, data.type);
-    delete obj;
+    delete (obj != nullptr ? obj : poisonedIn(data.value, data.type));
   }
   data = nullData();
 }

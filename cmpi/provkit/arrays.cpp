@@ -1,13 +1,15 @@
 // CMPI arrays and the controller library's lists: conversions both ways,
 // merging, freeing, returning an array as a provider result, and small
-// builders.  Arrays copy what is set into them, so objects put into a new
-// array stay their owner's and are released by it.
+// builders.  An object manager may keep the very object set into an array
+// element instead of a copy, so an object set into an array belongs to the
+// array's owner from then on, who gives it back with freeCMPIArray.
 #include "provkit/arrays.h"
 
 #include <cmpimacs.h>
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "guards.h"
 #include "provkit/frame.h"
@@ -15,26 +17,65 @@
 namespace {
 
 using pk::fail;
+using pk::failed;
 
-// Copies count elements of from into to starting at offset, each with its own
-// type; false with the broker's reason in status.
+// An array that goes back with the objects set into it.
+struct ArrayFree {
+  void operator()(CMPIArray *array) const { freeCMPIArray(array); }
+};
+using ArrayOwner = std::unique_ptr<CMPIArray, ArrayFree>;
+
+// A clone of the object inside a good element value (the value itself for
+// plain types), so that the element can go into a second array whatever the
+// first one does with its own; false with the broker's reason in status.
+bool cloneElement(CMPIData *data, CMPIStatus *status) {
+  CMPIValue &v = data->value;
+  auto clone = [&](auto *&object) {
+    object = CMClone(object, status);
+    return !failed(status) && object != nullptr;
+  };
+  switch (data->type) {
+    case CMPI_string:
+      return clone(v.string);
+    case CMPI_instance:
+      return clone(v.inst);
+    case CMPI_ref:
+      return clone(v.ref);
+    case CMPI_dateTime:
+      return clone(v.dateTime);
+    default:
+      return true;
+  }
+}
+
+// Sets count elements of from into to starting at offset, each with its own
+// type; objects go in as clones that `to` now holds.  False with the broker's
+// reason in status.
 bool copyElements(const CMPIArray *from, CMPICount count, CMPIArray *to, CMPICount offset,
                   CMPIStatus *status) {
   for (CMPICount i = 0; i < count; ++i) {
     CMPIData data = CMGetArrayElementAt(from, i, status);
-    if (status->rc != CMPI_RC_OK) return false;
-    if ((data.state & CMPI_nullValue) != 0)
+    if (failed(status)) return false;
+    if ((data.state & CMPI_nullValue) != 0 || data.value.inst == nullptr) {
       pk::adoptStatus(status, CMSetArrayElementAt(to, offset + i, nullptr, CMPI_null));
-    else
-      pk::adoptStatus(status, CMSetArrayElementAt(to, offset + i, &data.value, data.type));
-    if (status->rc != CMPI_RC_OK) return false;
+      if (failed(status)) return false;
+      continue;
+    }
+    CMPIData copy = data;
+    if (!cloneElement(&copy, status)) return false;
+    pk::adoptStatus(status, CMSetArrayElementAt(to, offset + i, &copy.value, copy.type));
+    if (failed(status)) {
+      if (copy.value.inst != data.value.inst) CMRelease(copy.value.inst);
+      return false;
+    }
   }
   return true;
 }
 
 // The two arrays as one: the second when the first is missing or empty, the
-// first when the second is; otherwise a new array of both, and both inputs
-// are released.  Null with the reason in status, both inputs untouched.
+// first when the second is; otherwise a new array of clones of both, and both
+// inputs are given back with their objects.  Null with the reason in status,
+// both inputs untouched.
 // An empty input that is not returned is released too: the caller hands both
 // arrays over and keeps only the result, so nobody else would free it.
 CMPIArray *joinCMPIArrays(const CMPIBroker *broker, CMPIArray *first, CMPIArray *second,
@@ -42,33 +83,33 @@ CMPIArray *joinCMPIArrays(const CMPIBroker *broker, CMPIArray *first, CMPIArray 
   if (first == nullptr) return second;
   if (second == nullptr) return first;
   CMPICount firstCount = CMGetArrayCount(first, status);
-  if (status->rc != CMPI_RC_OK) return nullptr;
+  if (failed(status)) return nullptr;
   if (firstCount == 0) {
-    CMRelease(first);
+    freeCMPIArray(first);
     return second;
   }
   CMPICount secondCount = CMGetArrayCount(second, status);
-  if (status->rc != CMPI_RC_OK) return nullptr;
+  if (failed(status)) return nullptr;
   if (secondCount == 0) {
-    CMRelease(second);
+    freeCMPIArray(second);
     return first;
   }
 
   CMPIType firstType = CMGetArrayType(first, status);
-  if (status->rc != CMPI_RC_OK) return nullptr;
+  if (failed(status)) return nullptr;
   CMPIType secondType = CMGetArrayType(second, status);
-  if (status->rc != CMPI_RC_OK) return nullptr;
+  if (failed(status)) return nullptr;
   if (firstType != secondType) {
     fail(broker, status, "Incompatible CMPIArray types");
     return nullptr;
   }
-  pk::CmpiObject<CMPIArray> joined(CMNewArray(broker, firstCount + secondCount, firstType, status));
-  if (status->rc != CMPI_RC_OK || !joined) return nullptr;
+  ArrayOwner joined(CMNewArray(broker, firstCount + secondCount, firstType, status));
+  if (failed(status) || !joined) return nullptr;
   if (!copyElements(first, firstCount, joined.get(), 0, status) ||
       !copyElements(second, secondCount, joined.get(), firstCount, status))
     return nullptr;
-  CMRelease(first);
-  CMRelease(second);
+  freeCMPIArray(first);
+  freeCMPIArray(second);
   return joined.release();
 }
 
@@ -144,7 +185,7 @@ void returnArray(const CMPIArray *array, const CMPIResult *result, CMPIType arra
     } else if (arrayType == CMPI_refA) {
       pk::adoptStatus(st.get(), CMReturnObjectPath(result, element.value.ref));
     } else {
-      st.get()->rc = CMPI_RC_ERR_TYPE_MISMATCH;
+      pk::setCode(st.get(), CMPI_RC_ERR_TYPE_MISMATCH);
     }
   }
 }
@@ -235,11 +276,11 @@ void freeCMPIArray(CMPIArray *array) {
   if (array == nullptr) return;
   // Object managers may hand out the array's own objects from a read, so each
   // one read here is given back before the array itself.
-  CMPIStatus local{CMPI_RC_OK, nullptr};
-  CMPICount count = CMGetArrayCount(array, &local);
-  for (CMPICount i = 0; i < count && local.rc == CMPI_RC_OK; ++i) {
-    CMPIData element = CMGetArrayElementAt(array, i, &local);
-    if (local.rc != CMPI_RC_OK || (element.state & ~CMPI_keyValue) != CMPI_goodValue) continue;
+  pk::StatusSlot local(nullptr);
+  CMPICount count = CMGetArrayCount(array, local.get());
+  for (CMPICount i = 0; i < count && local.ok(); ++i) {
+    CMPIData element = CMGetArrayElementAt(array, i, local.get());
+    if (local.failed() || (element.state & ~CMPI_keyValue) != CMPI_goodValue) continue;
     switch (element.type) {
       case CMPI_string:
         if (element.value.string != nullptr) CMRelease(element.value.string);
@@ -257,7 +298,6 @@ void freeCMPIArray(CMPIArray *array) {
         break;
     }
   }
-  pk::adoptStatus(nullptr, local);
   CMRelease(array);
 }
 
@@ -327,7 +367,10 @@ CMPIArray *createArrayFromCHARList(const CMPIBroker *broker, CMPIStatus *status,
   CMPICount length = list != nullptr ? WSIList_getLength(list) : 0;
   CMPIArray *made = CMNewArray(broker, length, CMPI_string, st.get());
   if (!st.ok() || made == nullptr) return made;
-  pk::CmpiObject<CMPIArray> array(made);
+  // The array keeps each string set into it (some object managers hold the
+  // object rather than a copy), so a string is released here only when its
+  // set failed; the strings already set go with the array.
+  ArrayOwner array(made);
   CMPICount index = 0;
   for (WSIListPos *at = list != nullptr ? WSIList_getFirst(list) : nullptr; at != nullptr;
        at = WSIList_getNext(at), ++index) {
@@ -336,6 +379,7 @@ CMPIArray *createArrayFromCHARList(const CMPIBroker *broker, CMPIStatus *status,
     if (!st.ok() || !string) return nullptr;
     addSTRINGToArray(broker, st.get(), string.get(), array.get(), index);
     if (!st.ok()) return nullptr;
+    string.release();
   }
   return array.release();
 }

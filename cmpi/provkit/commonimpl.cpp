@@ -38,7 +38,7 @@ using LunList = std::unique_ptr<WSIList, LunListFree>;
 // Reads a key of op as a new text: false with the reason in status.
 bool readKey(CMPIStatus *status, const CMPIObjectPath *op, const char *keyName, WsiText *out) {
   out->reset(getKeyAsChar(status, op, keyName));
-  return status->rc == CMPI_RC_OK;
+  return !pk::failed(status);
 }
 
 // The path of the parent LUN of a clone, "/vol/<volume>/<lun>" from its
@@ -54,7 +54,7 @@ bool parentPathOf(const CMPIBroker *broker, CMPIStatus *status, const char *back
   char *volume = nullptr;
   char *lunName = nullptr;
   getLunNameFromBackingSnapshot(broker, status, copy.get(), &volume, &lunName);
-  if (status->rc != CMPI_RC_OK || volume == nullptr || lunName == nullptr) return false;
+  if (pk::failed(status) || volume == nullptr || lunName == nullptr) return false;
   std::snprintf(parent, sizeof parent, "/vol/%s/%s", volume, lunName);
   return true;
 }

@@ -62,6 +62,9 @@ bool processAttach() {
 }
 
 void processDetach() {
+  // The controller library outlives this one in the process: it must not
+  // keep calling sinks whose code is about to be unmapped.
+  if (theBroker.load(std::memory_order_acquire) != nullptr) setMessageFuncs(nullptr, nullptr);
   platform::mutexClose(hwidCacheLock);
   platform::mutexClose(brokerLock);
   platform::mutexClose(healthLock);

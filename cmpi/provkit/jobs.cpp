@@ -46,8 +46,8 @@ void unbindJobServiceAtUnload() {
 extern "C" {
 
 WSIJobServiceImpl *getJobServiceImpl(KELVAStatus *status) {
-  pk::StatusRecord own;
-  KELVAStatus *record = status != nullptr ? status : own.get();
+  pk::RecordSlot slot(status);
+  KELVAStatus *record = slot.get();
   if (pk::jobMutex() == nullptr) {
     // Only when the library's load was refused or the system gave no mutex.
     setKELVAStatus(record, 0, "Job service lock is not available");
@@ -56,7 +56,7 @@ WSIJobServiceImpl *getJobServiceImpl(KELVAStatus *status) {
   pk::OsLock lock(pk::jobMutex());
   if (pk::jobService.handle == nullptr) {
     pk::jobService = WSILoadJobServiceImpl(record);
-    if (checkStatus(record) != 0) {
+    if (slot.failed()) {
       pk::jobService = WSIJobServiceImpl{};
       return nullptr;
     }
@@ -66,25 +66,26 @@ WSIJobServiceImpl *getJobServiceImpl(KELVAStatus *status) {
 
 CMPIObjectPath *createJobObjectPath(const CMPIBroker *broker, const CMPIObjectPath *reference,
                                     const char *instanceId, CMPIStatus *status) {
-  CMPIObjectPath *path = createCMPIObjectPath(broker, status, reference, "KELVA_ConcreteJob");
-  if (path == nullptr) return path;
-  CMPIStatus added = CMAddKey(path, "InstanceID", instanceId, CMPI_chars);
-  if (added.rc == CMPI_RC_OK) {
-    pk::adoptStatus(nullptr, added);
-    return path;
-  }
-  pk::adoptStatus(status, added);
-  CMRelease(path);
-  return nullptr;
+  pk::StatusSlot st(status);
+  pk::CmpiObject<CMPIObjectPath> path(
+      createCMPIObjectPath(broker, st.get(), reference, "KELVA_ConcreteJob"));
+  if (!path) return nullptr;
+  pk::adoptStatus(st.get(), CMAddKey(path.get(), "InstanceID", instanceId, CMPI_chars));
+  return st.ok() ? path.release() : nullptr;
 }
 
 unsigned long getConcreteJobLifetime(void) {
-  std::string text = pk::platform::getEnv("JOB_LIFETIME_SEC");
-  if (text.empty()) return pk::defaultJobLifetime;
-  // Taken as unsigned, so that negative values fall outside the range.
-  auto seconds = static_cast<unsigned long>(std::strtol(text.c_str(), nullptr, 10));
-  if (seconds >= pk::defaultJobLifetime && seconds <= pk::longestJobLifetime) return seconds;
-  return pk::defaultJobLifetime;
+  return pk::cEdge(
+      pk::defaultJobLifetime,
+      [] {
+        std::string text = pk::platform::getEnv("JOB_LIFETIME_SEC");
+        if (text.empty()) return pk::defaultJobLifetime;
+        // Taken as unsigned, so that negative values fall outside the range.
+        auto seconds = static_cast<unsigned long>(std::strtol(text.c_str(), nullptr, 10));
+        if (seconds >= pk::defaultJobLifetime && seconds <= pk::longestJobLifetime) return seconds;
+        return pk::defaultJobLifetime;
+      },
+      [](const char *) noexcept {});
 }
 
 }  // extern "C"

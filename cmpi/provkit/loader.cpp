@@ -133,35 +133,10 @@ void assignFields(Record &record, void *const *addresses) {
       Fields<Record>::all);
 }
 
-// The CMPI family works on the caller's status; a caller that passes none gets
-// a private one that is released afterwards.
-class StatusPlace {
- public:
-  explicit StatusPlace(CMPIStatus *status) : status_(status != nullptr ? status : &own_) {}
-  ~StatusPlace() {
-    if (own_.msg != nullptr) CMRelease(own_.msg);
-  }
-  StatusPlace(const StatusPlace &) = delete;
-  StatusPlace &operator=(const StatusPlace &) = delete;
-  CMPIStatus *get() const { return status_; }
-  bool ok() const { return status_->rc == CMPI_RC_OK; }
-
- private:
-  CMPIStatus own_{CMPI_RC_OK, nullptr};
-  CMPIStatus *status_;
-};
-
-// The same for the plain family's controller status record.
-class RecordPlace {
- public:
-  explicit RecordPlace(KELVAStatus *kstatus) : record_(kstatus != nullptr ? kstatus : own_.get()) {}
-  KELVAStatus *get() const { return record_; }
-  bool failed() const { return checkStatus(record_) != 0; }
-
- private:
-  StatusRecord own_;
-  KELVAStatus *record_;
-};
+// What the system would say of a call made without a library name or handle:
+// no system call ran, so the thread's last system text belongs to another call.
+constexpr const char *noLibraryName = "invalid library name";
+constexpr const char *noLibraryHandle = "invalid library handle";
 
 void setFailure(KELVAStatus *kstatus, const char *format, const char *first, const char *second) {
   char text[1024];
@@ -171,12 +146,34 @@ void setFailure(KELVAStatus *kstatus, const char *format, const char *first, con
 
 const char *orEmpty(const char *text) { return text != nullptr ? text : ""; }
 
+// Records a plain-family call's outcome: success, or the failure `format`
+// with the name and the system's text (`noCall` when no system call ran).
+void *recordOutcome(KELVAStatus *kstatus, void *result, bool systemCalled, const char *noCall,
+                    const char *format, const char *name) {
+  if (result != nullptr) {
+    setKELVAStatus(kstatus, 1, nullptr);
+    return result;
+  }
+  std::string why = systemCalled ? formatSystemError() : noCall;
+  setFailure(kstatus, format, orEmpty(name), why.c_str());
+  return nullptr;
+}
+
+// The body of a plain-family function: an escaping exception becomes a
+// failure in the controller status record and `failure` as the result.
+template <typename Result, typename Body>
+Result plainEdge(KELVAStatus *kstatus, Result failure, Body &&body) noexcept {
+  return cEdge(failure, std::forward<Body>(body), [&](const char *why) noexcept {
+    if (kstatus != nullptr) setKELVAStatus(kstatus, 0, why);
+  });
+}
+
 // CMPI family record loader: all functions of the slice or an empty record.
 // `count` names from `first` on fill the first fields; the rest stay null.
 template <typename Record>
 Record cmpiLoad(const CMPIBroker *broker, CMPIStatus *callerStatus, const char *libraryName,
                 size_t first, size_t count, const char *loaderName) {
-  StatusPlace status(callerStatus);
+  StatusSlot status(callerStatus);
   Record record{};
   record.handle = WSI_CMPILoadLib(broker, status.get(), libraryName);
   if (!status.ok()) return record;
@@ -189,7 +186,7 @@ Record cmpiLoad(const CMPIBroker *broker, CMPIStatus *callerStatus, const char *
   }
   CMLogMessage(broker, CMPI_SEV_WARNING, loaderName, nullptr, status.get()->msg);
   // A status of its own, so that the caller's keeps the lookup error.
-  StatusPlace unloadStatus(nullptr);
+  StatusSlot unloadStatus(nullptr);
   WSI_CMPIUnloadLib(broker, unloadStatus.get(), record.handle);
   return Record{};
 }
@@ -200,7 +197,7 @@ template <typename Record, typename Unloader>
 Record plainLoad(const char *fileName, KELVAStatus *callerStatus, const char *const *names,
                  const bool *wanted, Unloader unload) {
   constexpr size_t count = fieldCount<Record>;
-  RecordPlace kstatus(callerStatus);
+  RecordSlot kstatus(callerStatus);
   Record record{};
   record.handle = WSILoadLib(fileName, kstatus.get());
   if (kstatus.failed()) return record;
@@ -241,56 +238,62 @@ extern "C" {
 // ---- CMPI family ------------------------------------------------------------
 
 void *WSI_CMPILoadLib(const CMPIBroker *broker, CMPIStatus *status, const char *libraryName) {
-  char *resolved = nullptr;
-  if (broker != nullptr && broker->xft != nullptr && broker->xft->resolveFileName != nullptr)
-    resolved = broker->xft->resolveFileName(libraryName);
-  if (resolved == nullptr) {
-    raiseCMPIError(broker, status, CMPI_RC_ERR_FAILED,
-                   "Unable to resolve system specific library name");
-    return nullptr;
-  }
-  void *handle = pk::platform::libraryOpen(resolved);
-  if (handle != nullptr) {
-    clearCMPIError(broker, status);
-  } else {
-    std::string why = pk::formatSystemError();
-    raiseFormattedError(broker, status, CMPI_RC_ERR_FAILED,
-                        "Unable to load '%s', system error message: %s", pk::orEmpty(libraryName),
-                        why.c_str());
-  }
-  std::free(resolved);  // the broker's resolveFileName allocates with malloc
-  return handle;
+  return pk::cEdge(broker, status, static_cast<void *>(nullptr), [&]() -> void * {
+    char *resolved = nullptr;
+    if (broker != nullptr && broker->xft != nullptr && broker->xft->resolveFileName != nullptr)
+      resolved = broker->xft->resolveFileName(libraryName);
+    if (resolved == nullptr) {
+      raiseCMPIError(broker, status, CMPI_RC_ERR_FAILED,
+                     "Unable to resolve system specific library name");
+      return nullptr;
+    }
+    void *handle = pk::platform::libraryOpen(resolved);
+    if (handle != nullptr) {
+      clearCMPIError(broker, status);
+    } else {
+      std::string why = pk::formatSystemError();
+      raiseFormattedError(broker, status, CMPI_RC_ERR_FAILED,
+                          "Unable to load '%s', system error message: %s", pk::orEmpty(libraryName),
+                          why.c_str());
+    }
+    std::free(resolved);  // the broker's resolveFileName allocates with malloc
+    return handle;
+  });
 }
 
 void *WSI_CMPIGetFunction(const CMPIBroker *broker, CMPIStatus *status, void *handle,
                           const char *functionName) {
-  void *address = handle != nullptr ? pk::platform::librarySymbol(handle, functionName) : nullptr;
-  if (address != nullptr) {
-    clearCMPIError(broker, status);
-    return address;
-  }
-  std::string why = pk::formatSystemError();
-  raiseFormattedError(broker, status, CMPI_RC_ERR_FAILED,
-                      "Unable to find '%s', system error message: %s", pk::orEmpty(functionName),
-                      why.c_str());
-  return nullptr;
+  return pk::cEdge(broker, status, static_cast<void *>(nullptr), [&]() -> void * {
+    void *address = handle != nullptr ? pk::platform::librarySymbol(handle, functionName) : nullptr;
+    if (address != nullptr) {
+      clearCMPIError(broker, status);
+      return address;
+    }
+    std::string why = handle != nullptr ? pk::formatSystemError() : pk::noLibraryHandle;
+    raiseFormattedError(broker, status, CMPI_RC_ERR_FAILED,
+                        "Unable to find '%s', system error message: %s", pk::orEmpty(functionName),
+                        why.c_str());
+    return nullptr;
+  });
 }
 
 void WSI_CMPIUnloadLib(const CMPIBroker *broker, CMPIStatus *status, void *handle) {
-  if (handle == nullptr) {
-    raiseCMPIError(broker, status, CMPI_RC_ERR_FAILED, "Library handle is null");
-    return;
-  }
-  if (!pk::platform::libraryUnload(handle) && broker != nullptr) {
-    // An unload the system refuses leaves the library mapped, which harms no
-    // caller: it is worth a warning, not an error.
-    std::string why = pk::formatSystemError();
-    char text[1024];
-    std::snprintf(text, sizeof text, "Unable to unload a library, system error message: %s",
-                  why.c_str());
-    CMLogMessage(broker, CMPI_SEV_WARNING, "WSI_CMPIUnloadLib", text, nullptr);
-  }
-  clearCMPIError(broker, status);
+  pk::cEdgeVoid(broker, status, [&] {
+    if (handle == nullptr) {
+      raiseCMPIError(broker, status, CMPI_RC_ERR_FAILED, "Library handle is null");
+      return;
+    }
+    if (!pk::platform::libraryUnload(handle) && broker != nullptr) {
+      // An unload the system refuses leaves the library mapped, which harms no
+      // caller: it is worth a warning, not an error.
+      std::string why = pk::formatSystemError();
+      char text[1024];
+      std::snprintf(text, sizeof text, "Unable to unload a library, system error message: %s",
+                    why.c_str());
+      CMLogMessage(broker, CMPI_SEV_WARNING, "WSI_CMPIUnloadLib", text, nullptr);
+    }
+    clearCMPIError(broker, status);
+  });
 }
 
 WSIInstanceImpl WSI_CMPILoadInstanceImpl(const CMPIBroker *broker, CMPIStatus *status,
@@ -326,25 +329,27 @@ WSIIndImpl WSI_CMPILoadIndImpl(const CMPIBroker *broker, CMPIStatus *status,
 }
 
 WSISNMPImpl WSI_CMPILoadSNMPImpl(const CMPIBroker *broker, CMPIStatus *status) {
-  pk::StatusRecord kstatus;
-  WSISNMPImpl record{};
-  std::string fileName = pk::platform::libraryFileName(pk::trapSinkLibrary);
-  record.handle = WSILoadLib(fileName.c_str(), kstatus.get());
-  if (kstatus.failed()) {
+  return pk::cEdge(broker, status, WSISNMPImpl{}, [&] {
+    pk::StatusRecord kstatus;
+    WSISNMPImpl record{};
+    std::string fileName = pk::platform::libraryFileName(pk::trapSinkLibrary);
+    record.handle = WSILoadLib(fileName.c_str(), kstatus.get());
+    if (kstatus.failed()) {
+      raiseCMPIErrorKELVA(broker, status, kstatus.get());
+      return record;
+    }
+    void *found[2] = {};
+    for (size_t i = 0; i < 2 && !kstatus.failed(); ++i)
+      found[i] = WSIGetFunction(record.handle, pk::cmpiNames[16 + i], kstatus.get());
+    if (!kstatus.failed()) {
+      pk::assignFields(record, found);
+      return record;
+    }
     raiseCMPIErrorKELVA(broker, status, kstatus.get());
-    return record;
-  }
-  void *found[2] = {};
-  for (size_t i = 0; i < 2 && !kstatus.failed(); ++i)
-    found[i] = WSIGetFunction(record.handle, pk::cmpiNames[16 + i], kstatus.get());
-  if (!kstatus.failed()) {
-    pk::assignFields(record, found);
-    return record;
-  }
-  raiseCMPIErrorKELVA(broker, status, kstatus.get());
-  pk::StatusRecord unloadStatus;
-  WSIUnloadLib(record.handle, unloadStatus.get());
-  return WSISNMPImpl{};
+    pk::StatusRecord unloadStatus;
+    WSIUnloadLib(record.handle, unloadStatus.get());
+    return WSISNMPImpl{};
+  });
 }
 
 void WSI_CMPIUnloadInstanceImpl(const CMPIBroker *broker, CMPIStatus *status,
@@ -371,38 +376,32 @@ void WSI_CMPIUnloadSNMPImpl(const CMPIBroker *broker, CMPIStatus *status, WSISNM
 // ---- Plain family -------------------------------------------------------------
 
 void *WSILoadLib(const char *fileName, KELVAStatus *kstatus) {
-  void *handle = fileName != nullptr ? pk::platform::libraryOpen(fileName) : nullptr;
-  if (handle != nullptr) {
-    setKELVAStatus(kstatus, 1, nullptr);
-  } else {
-    std::string why = pk::formatSystemError();
-    pk::setFailure(kstatus, "Unable to load '%s', system error message: %s", pk::orEmpty(fileName),
-                   why.c_str());
-  }
-  return handle;
+  return pk::plainEdge(kstatus, static_cast<void *>(nullptr), [&] {
+    void *handle = fileName != nullptr ? pk::platform::libraryOpen(fileName) : nullptr;
+    return pk::recordOutcome(kstatus, handle, fileName != nullptr, pk::noLibraryName,
+                             "Unable to load '%s', system error message: %s", fileName);
+  });
 }
 
 void *WSIGetFunction(void *handle, const char *functionName, KELVAStatus *kstatus) {
-  void *address = handle != nullptr ? pk::platform::librarySymbol(handle, functionName) : nullptr;
-  if (address != nullptr) {
-    setKELVAStatus(kstatus, 1, nullptr);
-  } else {
-    std::string why = pk::formatSystemError();
-    pk::setFailure(kstatus, "Unable to find '%s', system error message: %s",
-                   pk::orEmpty(functionName), why.c_str());
-  }
-  return address;
+  return pk::plainEdge(kstatus, static_cast<void *>(nullptr), [&] {
+    void *address = handle != nullptr ? pk::platform::librarySymbol(handle, functionName) : nullptr;
+    return pk::recordOutcome(kstatus, address, handle != nullptr, pk::noLibraryHandle,
+                             "Unable to find '%s', system error message: %s", functionName);
+  });
 }
 
 int WSIUnloadLib(void *handle, KELVAStatus *kstatus) {
-  if (pk::platform::libraryUnload(handle)) {
-    setKELVAStatus(kstatus, 1, nullptr);
-    return 1;
-  }
-  std::string why = pk::formatSystemError();
-  pk::setFailure(kstatus, "Unable to unload library, system error message: %s", why.c_str(),
-                 nullptr);
-  return 0;
+  return pk::plainEdge(kstatus, 0, [&] {
+    if (pk::platform::libraryUnload(handle)) {
+      setKELVAStatus(kstatus, 1, nullptr);
+      return 1;
+    }
+    std::string why = pk::formatSystemError();
+    pk::setFailure(kstatus, "Unable to unload library, system error message: %s", why.c_str(),
+                   nullptr);
+    return 0;
+  });
 }
 
 WSIInstanceImpl WSILoadInstanceImpl(const char *fileName, KELVAStatus *kstatus) {
@@ -432,9 +431,11 @@ WSIJobImpl WSILoadJobImpl(const char *fileName, KELVAStatus *kstatus) {
 }
 
 WSIJobServiceImpl WSILoadJobServiceImpl(KELVAStatus *kstatus) {
-  std::string fileName = pk::platform::libraryFileName(pk::jobServiceLibrary);
-  return pk::plainLoad<WSIJobServiceImpl>(fileName.c_str(), kstatus, pk::jobNames + 1, nullptr,
-                                          WSIUnloadJobServiceImpl);
+  return pk::plainEdge(kstatus, WSIJobServiceImpl{}, [&] {
+    std::string fileName = pk::platform::libraryFileName(pk::jobServiceLibrary);
+    return pk::plainLoad<WSIJobServiceImpl>(fileName.c_str(), kstatus, pk::jobNames + 1, nullptr,
+                                            WSIUnloadJobServiceImpl);
+  });
 }
 
 void WSIUnloadInstanceImpl(WSIInstanceImpl record, KELVAStatus *kstatus) {

@@ -10,11 +10,7 @@
 
 namespace {
 
-// Sets the status to a bare code without a message and without logging: the
-// callers of these reads test the code and a log line would be noise.
-void setBareStatus(CMPIStatus *status, CMPIrc rc) {
-  if (status != nullptr) pk::adoptStatus(status, CMPIStatus{rc, nullptr});
-}
+using pk::failed;
 
 // Sets name on the instance as a reference when the property list selects it;
 // false with the broker's reason in the status when that fails.
@@ -24,7 +20,7 @@ bool setRoleWhenSelected(CMPIInstance *instance, const char **propertyList, cons
   CMPIValue value;
   value.ref = const_cast<CMPIObjectPath *>(reference);
   pk::adoptStatus(status, CMSetProperty(instance, role, &value, CMPI_ref));
-  return status->rc == CMPI_RC_OK;
+  return !failed(status);
 }
 
 bool setUint16WhenSelected(CMPIInstance *instance, const char **propertyList, const char *name,
@@ -33,7 +29,7 @@ bool setUint16WhenSelected(CMPIInstance *instance, const char **propertyList, co
   CMPIValue value;
   value.uint16 = number;
   pk::adoptStatus(status, CMSetProperty(instance, name, &value, CMPI_uint16));
-  return status->rc == CMPI_RC_OK;
+  return !failed(status);
 }
 
 }  // namespace
@@ -49,13 +45,12 @@ char *getNamespaceAsChar(const CMPIBroker *broker, const CMPIObjectPath *path, C
     raiseCMPIError(broker, status, CMPI_RC_ERR_FAILED, "Namespace is NULL");
     return nullptr;
   }
+  // Read into a status of its own: the broker overwrites what it is given,
+  // and the caller's may hold an earlier message.
   CMPIStatus local{CMPI_RC_OK, nullptr};
   pk::CmpiObject<CMPIString> nameSpace(CMGetNameSpace(path, &local));
-  if (local.rc != CMPI_RC_OK) {
-    pk::adoptStatus(status, local);
-    return nullptr;
-  }
-  pk::adoptStatus(nullptr, local);
+  pk::adoptStatus(failed(&local) ? status : nullptr, local);
+  if (failed(&local)) return nullptr;
   if (!nameSpace) {
     raiseCMPIError(broker, status, CMPI_RC_ERR_FAILED, "Namespace is NULL");
     return nullptr;
@@ -164,7 +159,7 @@ CMPIInstance *newCMPIInstance(const CMPIBroker *broker, const CMPIObjectPath *pa
 char *getObjectPathClass(const CMPIBroker *broker, const CMPIObjectPath *path, CMPIStatus *status) {
   pk::StatusSlot st(status);
   if (path == nullptr) {
-    setBareStatus(st.get(), CMPI_RC_ERR_INVALID_PARAMETER);
+    pk::setCode(st.get(), CMPI_RC_ERR_INVALID_PARAMETER);
     return nullptr;
   }
   // The class name is the path's own; giving it back early frees nothing the
@@ -180,11 +175,11 @@ char *getObjectPathClass(const CMPIBroker *broker, const CMPIObjectPath *path, C
 }
 
 const char *getClassNameAsConstChar(CMPIStatus *status, const CMPIObjectPath *path) {
+  pk::StatusSlot st(status);
   if (path == nullptr) {
-    setBareStatus(status, CMPI_RC_ERR_INVALID_PARAMETER);
+    pk::setCode(st.get(), CMPI_RC_ERR_INVALID_PARAMETER);
     return nullptr;
   }
-  pk::StatusSlot st(status);
   CMPIString *name = CMGetClassName(path, st.get());
   if (!st.ok() || name == nullptr) return nullptr;
   return CMGetCharsPtr(name, nullptr);

@@ -24,10 +24,6 @@ CMPIData badData() {
   return data;
 }
 
-void setBareStatus(CMPIStatus *status, CMPIrc rc) {
-  if (status != nullptr) pk::adoptStatus(status, CMPIStatus{rc, nullptr});
-}
-
 // Types whose value is an encapsulated object, which may be a null pointer.
 bool holdsObject(CMPIType type) {
   if ((type & CMPI_ARRAY) != 0) return true;
@@ -51,15 +47,15 @@ bool holdsObject(CMPIType type) {
 // Reads a string key of the path: its string object (which the caller may
 // release), or nullptr with the status set.
 CMPIString *stringKey(CMPIStatus *status, const CMPIObjectPath *path, const char *keyName) {
+  pk::StatusSlot st(status);
   if (path == nullptr) {
-    setBareStatus(status, CMPI_RC_ERR_INVALID_PARAMETER);
+    pk::setCode(st.get(), CMPI_RC_ERR_INVALID_PARAMETER);
     return nullptr;
   }
-  pk::StatusSlot st(status);
   CMPIData key = CMGetKey(path, keyName, st.get());
   if (!st.ok()) return nullptr;
   if (key.type != CMPI_string) {
-    setBareStatus(st.get(), CMPI_RC_ERR_TYPE_MISMATCH);
+    pk::setCode(st.get(), CMPI_RC_ERR_TYPE_MISMATCH);
     return nullptr;
   }
   return (key.state & CMPI_nullValue) != 0 ? nullptr : key.value.string;
@@ -99,11 +95,11 @@ void releaseValueObject(const CMPIData &data) {
 extern "C" {
 
 int getKeyAsInt(CMPIStatus *status, const CMPIObjectPath *path, const char *keyName) {
+  pk::StatusSlot st(status);
   if (path == nullptr) {
-    setBareStatus(status, CMPI_RC_ERR_INVALID_PARAMETER);
+    pk::setCode(st.get(), CMPI_RC_ERR_INVALID_PARAMETER);
     return 0;
   }
-  pk::StatusSlot st(status);
   CMPIData key = CMGetKey(path, keyName, st.get());
   if (!st.ok()) return 0;
   return static_cast<int>(key.value.uint32);
@@ -212,7 +208,7 @@ int isParamPresent(const char *label, const CMPIBroker *broker, const CMPIArgs *
   CMPIData data = CMGetArg(args, name, st.get());
   // An absent parameter is an ordinary answer, not an error to report.
   if (st.get()->rc == CMPI_RC_ERR_NO_SUCH_PROPERTY) {
-    setBareStatus(st.get(), CMPI_RC_OK);
+    pk::setCode(st.get(), CMPI_RC_OK);
     return 0;
   }
   if (!st.ok()) return 0;
@@ -245,13 +241,18 @@ CMPIArray *getEmbeddedArrParam(const CMPIBroker *broker, const CMPIArgs *args, c
   return nullptr;
 }
 
+// Data of another type holds no object of the asked type in its value (a
+// number would be taken for a pointer), so it reads as no value.
 const char *getStringFromCMPIData(CMPIData data) {
-  if (plainState(data.state) != CMPI_goodValue || data.value.string == nullptr) return nullptr;
+  if (data.type != CMPI_string || plainState(data.state) != CMPI_goodValue ||
+      data.value.string == nullptr)
+    return nullptr;
   return CMGetCharsPtr(data.value.string, nullptr);
 }
 
 CMPIArray *getArrayFromCMPIData(CMPIData data) {
-  return plainState(data.state) == CMPI_goodValue ? data.value.array : nullptr;
+  if ((data.type & CMPI_ARRAY) == 0 || plainState(data.state) != CMPI_goodValue) return nullptr;
+  return data.value.array;
 }
 
 int checkForNull(const CMPIBroker *broker, int errorNumber, CMPIStatus *status,

@@ -347,14 +347,14 @@ typedef struct _CMPIStatus {
 #define CMPI_MB_Supports_QueryNormalization 0x00000800
 #define CMPI_MB_Supports_Qualifier 0x00001000
 #define CMPI_MB_Supports_Schema 0x00003000
-#define CMPI_MB_Supports_MemEnc 0x00004000
+#define CMPI_MB_Supports_MemEnhancements 0x00004000
 #define CMPI_MB_Supports_Extended_Error 0x00008000
 
 #define CMPI_MB_BasicRead 0x00000001
 #define CMPI_MB_BasicWrite 0x00000003
 #define CMPI_MB_InstanceManipulation 0x00000007
 #define CMPI_MB_AssociationTraversal 0x00000009
-#define CMPI_MB_QueryExecution 0x00000013
+#define CMPI_MB_QueryExecution 0x00000011
 #define CMPI_MB_QueryNormalization 0x00000031
 #define CMPI_MB_Indications 0x00000081
 #define CMPI_MB_BasicQualifierSupport 0x00000047

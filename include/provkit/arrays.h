@@ -1,6 +1,8 @@
 /* Conversions between the controller library's lists and CMPI arrays, merging, freeing and
- * returning CMPI arrays, and small array and list builders.  Arrays made here are released by the
- * caller with CMRelease (or freeCMPIArray); failures are raised into status. */
+ * returning CMPI arrays, and small array and list builders.  An object manager may keep the very
+ * object set into an array element, so an object set into an array is released with the array,
+ * by freeCMPIArray, not before; arrays of plain values may go with CMRelease.  Failures are
+ * raised into status. */
 #ifndef PROVKIT_ARRAYS_H
 #define PROVKIT_ARRAYS_H
 
@@ -27,7 +29,8 @@ PK_EXPORT void returnArray(const CMPIArray *array, const CMPIResult *result, CMP
 PK_EXPORT void addUINT16ToArray(CMPIStatus *status, CMPIUint16 value, CMPIArray *array,
                                 CMPICount index);
 
-/* Sets element index of the array to a copy of string; the string stays the caller's. */
+/* Sets element index of the array to string, which the array may keep as it is: on success the
+ * string goes with the array (freeCMPIArray); on failure it stays the caller's. */
 PK_EXPORT void addSTRINGToArray(const CMPIBroker *broker, CMPIStatus *status, CMPIString *string,
                                 CMPIArray *array, CMPICount index);
 
@@ -44,8 +47,9 @@ PK_EXPORT void freeCMPIObjectList(const CMPIBroker *broker, WSIList *list, CMPIT
 PK_EXPORT WSIList *mapCMPIArrayToList(const CMPIBroker *broker, CMPIStatus *status,
                                       const CMPIArray *array);
 
-/* Joins second onto the array in *place; on success *place holds the result and the inputs the
- * result does not reuse are released; on failure both stay the caller's. */
+/* Joins second onto the array in *place; on success *place holds the result (a new array of
+ * clones of both, or the one non-empty input) and the inputs it does not reuse are freed with
+ * freeCMPIArray; on failure both stay the caller's. */
 PK_EXPORT void mergeCMPIArray(const CMPIBroker *broker, CMPIArray **place, CMPIArray *second,
                               CMPIStatus *status);
 
@@ -53,8 +57,8 @@ PK_EXPORT void mergeCMPIArray(const CMPIBroker *broker, CMPIArray **place, CMPIA
 PK_EXPORT void freeCMPIArray(CMPIArray *array);
 
 /* New array of arrayType holding the values the list's elements point to (instances and object
- * paths themselves); null for an empty list or with the reason in status.  The list stays the
- * caller's. */
+ * paths themselves, which stay their owner's: release that array with CMRelease); null for an
+ * empty list or with the reason in status.  The list stays the caller's. */
 PK_EXPORT CMPIArray *convertListToArray(const CMPIBroker *broker, CMPIStatus *status, WSIList *list,
                                         CMPIType arrayType);
 
@@ -67,8 +71,8 @@ PK_EXPORT void addUINT16ToList(const CMPIBroker *broker, CMPIStatus *status, CMP
 PK_EXPORT CMPIArray *createArrayFromUINT16List(const CMPIBroker *broker, CMPIStatus *status,
                                                WSIList *list);
 
-/* New CMPI_stringA array of the list's texts in list order, released by the caller; null on
- * failure. */
+/* New CMPI_stringA array of new strings of the list's texts in list order, freed by the caller
+ * with freeCMPIArray; null on failure. */
 PK_EXPORT CMPIArray *createArrayFromCHARList(const CMPIBroker *broker, CMPIStatus *status,
                                              WSIList *list);
 

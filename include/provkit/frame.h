@@ -12,7 +12,8 @@
 PK_BEGIN_DECLS
 
 /* Remembers the first non-null broker for the life of the process and routes the controller
- * library's diagnostics to it; later calls and a null broker change nothing. */
+ * library's diagnostics to it until provkit is unloaded; later calls and a null broker change
+ * nothing. */
 PK_EXPORT void initProvkit(const CMPIBroker *broker);
 
 /* Sets status to rc with a new CMPI string of message ("Unknown error" when null) and logs it;

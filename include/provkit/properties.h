@@ -64,10 +64,10 @@ PK_EXPORT int isParamPresent(const char *label, const CMPIBroker *broker, const 
 PK_EXPORT CMPIArray *getEmbeddedArrParam(const CMPIBroker *broker, const CMPIArgs *args,
                                          const char *name, const char *label, CMPIStatus *status);
 
-/* The data's text (borrowed) when it is good and non-null, else null. */
+/* The data's text (borrowed) when it is a good, non-null CMPI_string, else null. */
 PK_EXPORT const char *getStringFromCMPIData(CMPIData data);
 
-/* The data's array (borrowed) when it is good, else null. */
+/* The data's array (borrowed) when it is a good array value, else null. */
 PK_EXPORT CMPIArray *getArrayFromCMPIData(CMPIData data);
 
 /* 1 when a filer request that failed with errorNumber stands for an empty value on this filer's

@@ -5,3 +5,7 @@ if(TARGET cimom)
                              CIMOM_TEST_PROVIDER_DIR="$<TARGET_FILE_DIR:cimom_testprovider>")
   add_dependencies(cimom_test cimom_testprovider)
 endif()
+# provkit's exported functions called from C, on the object manager's C entry points.
+if(TARGET cimom)
+  target_link_libraries(c_api_test PRIVATE cimom)
+endif()

@@ -21,3 +21,13 @@ if(TARGET cimom AND DEFINED PK_IMPLIB_DIR)
                              PK_TASKSVC_PATH="$<TARGET_FILE:tasksvcprv>")
   add_dependencies(jobs_late_test ${pk_implibs})
 endif()
+
+# provkit opened and closed at run time, so it is not linked in.
+if(TARGET cimom)
+  provkit_test(frame_unload_test SOURCES frame_unload_test.cpp LIBS wbemkelvai cimom pk_platform)
+  target_compile_definitions(frame_unload_test PRIVATE
+                             PROVKIT_LIBRARY="$<TARGET_FILE:provkit>"
+                             PROVKIT_FILE_NAME="$<TARGET_FILE_NAME:provkit>")
+  add_dependencies(frame_unload_test provkit)
+endif()
+

@@ -36,6 +36,17 @@ struct Options {
   // Directories searched by the broker's resolveFileName and provider loading, in
   // order; a bare name is turned into a platform file name first.
   std::vector<std::string> libraryPath;
+  // Where the CMPI standard leaves the object manager a choice, take the one
+  // that forgives a provider least (the test fixture turns this on):
+  //  - an array element set to an encapsulated object (string, instance,
+  //    object path, date-time ...) holds the very object given, not a copy;
+  //    the array's release leaves it alone and a read of the element gives
+  //    that object back, so its owner releases it once, after the array is
+  //    done with it;
+  //  - a released object is poisoned, not freed: its memory stays until the
+  //    object manager goes, and any later call through its function table,
+  //    storing it, or a second release of it is counted in misuses().
+  bool strict = false;
 };
 
 // One CMLogMessage call.

@@ -1,5 +1,5 @@
-// A gtest fixture around the embedded object manager: a fresh object manager
-// per test, run once at CMPI level 2.0 and once at 1.0, and at the end of
+// A gtest fixture around the embedded object manager: a fresh, strict object
+// manager per test, run once at CMPI level 2.0 and once at 1.0, and at the end of
 // every test a check that nothing was left unreleased or misused.
 //
 //   class FrameTest : public cimom::testing::ObjectManagerTest {};
@@ -18,12 +18,14 @@ namespace cimom::testing {
 class ObjectManagerTest : public ::testing::TestWithParam<int> {
  protected:
   // Adjusts the options before the object manager is made (class file,
-  // library path ...); the CMPI level is already set from the parameter.
+  // library path ...); the CMPI level is already set from the parameter and
+  // the object manager is strict (Options::strict) unless this turns it off.
   virtual void configure(Options &) {}
 
   void SetUp() override {
     Options options;
     options.cmpiVersion = GetParam();
+    options.strict = true;
     configure(options);
     om = create(options);
     broker = om->broker();
