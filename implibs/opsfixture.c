@@ -85,19 +85,42 @@ static CMPIInstance *newInstanceOf(const CMPIBroker *broker, const CMPIObjectPat
   return instance;
 }
 
-/* Stores a new object in the array; the array keeps a copy of its own. */
+/* Stores a new object in the array.  An object manager may hold the very
+ * object, which then belongs to the array's owner (freeCMPIArray gives it
+ * back); OPS_ARRAY_COPIES builds for one that keeps copies, where the
+ * object is released at once.  One that could not be stored is released. */
 static void store(CMPIArray *array, CMPICount index, void *object, CMPIType type,
                   CMPIStatus *status) {
   CMPIValue value;
+  int keep;
   if (type == CMPI_instance)
     value.inst = (CMPIInstance *)object;
   else
     value.ref = (CMPIObjectPath *)object;
   *status = CMSetArrayElementAt(array, index, &value, type);
+#if defined(OPS_ARRAY_COPIES)
+  keep = 0;
+#else
+  keep = status->rc == CMPI_RC_OK;
+#endif
+  if (keep) return;
   if (type == CMPI_instance)
     CMRelease((CMPIInstance *)object);
   else
     CMRelease((CMPIObjectPath *)object);
+}
+
+/* Releases the objects the array holds, then the array, as freeCMPIArray does. */
+static void dropArray(CMPIArray *array) {
+  CMPICount count = CMGetArrayCount(array, NULL);
+  CMPICount i;
+  for (i = 0; i < count; ++i) {
+    CMPIData element = CMGetArrayElementAt(array, i, NULL);
+    if ((element.state & CMPI_nullValue) != 0 || element.value.inst == NULL) continue;
+    if (element.type == CMPI_instance) CMRelease(element.value.inst);
+    if (element.type == CMPI_ref) CMRelease(element.value.ref);
+  }
+  CMRelease(array);
 }
 
 /* count elements of className named "<prefix>/<n>", as instances or paths.  The class of
@@ -126,7 +149,7 @@ static CMPIArray *makeElements(const CMPIBroker *broker, const CMPIObjectPath *l
     }
   }
   if (status->rc != CMPI_RC_OK) {
-    CMRelease(array);
+    dropArray(array);
     return NULL;
   }
   return array;

@@ -197,8 +197,8 @@ void applyWorker(const CMPIBroker *broker, const CMPIContext *context, const CMP
   CMPIArray *similar = nullptr;
   CMPICount count = 0;
   createSimilarArray(broker, context, array, arrayType, &similar, &count, status);
-  // The kept array holds copies of the source's elements, not elements of its
-  // own to give back one by one.
+  // The kept array holds the source's own elements (or copies of them), which
+  // stay the source's owner's: only the kept array itself is released here.
   pk::CmpiObject<CMPIArray> kept(similar);
   CMPICount next = 0;
   for (CMPICount i = 0; i < count && !failed(status); ++i) {

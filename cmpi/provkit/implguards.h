@@ -66,14 +66,16 @@ struct ArrayFree {
 using OwnedArray = std::unique_ptr<CMPIArray, ArrayFree>;
 
 // Stores an object that the caller made at index of the array (as
-// CMPI_instance or CMPI_ref); arrays keep their own copy, so the caller's
-// object is released whether or not the store worked.
+// CMPI_instance or CMPI_ref).  An object manager may hold the very object in
+// the element, so once stored it is the array's owner's, given back with
+// freeCMPIArray; an object that could not be stored is released here.
 inline void storeObject(CMPIArray *array, CMPICount index, CMPIInstance *object,
                         CMPIStatus *status) {
   CmpiObject<CMPIInstance> owned(object);
   CMPIValue value;
   value.inst = object;
   adoptStatus(status, CMSetArrayElementAt(array, index, &value, CMPI_instance));
+  if (!failed(status)) (void)owned.release();
 }
 inline void storeObject(CMPIArray *array, CMPICount index, CMPIObjectPath *object,
                         CMPIStatus *status) {
@@ -81,6 +83,7 @@ inline void storeObject(CMPIArray *array, CMPICount index, CMPIObjectPath *objec
   CMPIValue value;
   value.ref = object;
   adoptStatus(status, CMSetArrayElementAt(array, index, &value, CMPI_ref));
+  if (!failed(status)) (void)owned.release();
 }
 
 // Hands every element of the array (instances, else object paths) to the
