@@ -260,8 +260,10 @@ TEST_P(OperationsTest, VariableRecordsReleaseAndCopy) {
   EXPECT_EQ(releases, 1);
 
   varListData source{const_cast<char *>("1"), CMPI_string, const_cast<char *>("One"), nullptr};
-  wsiTestFailAllocation(1);
-  EXPECT_EQ(copy_varListData(&source), nullptr);
+  for (unsigned long long nth : {1, 2, 3}) {
+    wsiTestFailAllocation(nth);
+    EXPECT_EQ(copy_varListData(&source), nullptr) << nth;
+  }
   wsiTestFailAllocation(0);
 }
 

@@ -293,6 +293,14 @@ varListData *copy_varListData(const varListData *record) {
   copy->name = wsistrdup(record->name);
   copy->type = record->type;
   copy->release = record->release;
+  // A copy that lost a text to a failed allocation is no copy.
+  if ((copy->value == nullptr && record->value != nullptr) ||
+      (copy->name == nullptr && record->name != nullptr)) {
+    wsifree(copy->value);
+    wsifree(copy->name);
+    wsifree(copy);
+    return nullptr;
+  }
   return copy;
 }
 

@@ -69,8 +69,8 @@ PK_EXPORT CMPIStatus invokeProviderMethod(const CMPIBroker *broker, const CMPICo
 PK_EXPORT void free_varListData(varListData *record);
 
 /* New record (wsicalloc) with wsistrdup copies of the value (a string) and the name, the same
- * type and release function; freed by the caller with free_varListData and wsifree.  Null when
- * out of memory. */
+ * type and release function; the caller frees it with free_varListData, then the value when that
+ * did not release it, and the record with wsifree.  Null when any allocation fails. */
 PK_EXPORT varListData *copy_varListData(const varListData *record);
 
 /* 1 when the two initiator group records (KELVAIGroup) are the same, by name alone when
