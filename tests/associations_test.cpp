@@ -401,6 +401,11 @@ TEST_P(AssociationsTest, EnumerationWalksEveryFilersElements) {
   EXPECT_EQ(CMGetArrayCount(collected, nullptr), 8u);
   EXPECT_EQ(CMGetArrayType(collected, nullptr), CMPI_instance);
   freeCMPIArray(collected);
+
+  // Without a place nothing is kept (and nothing is left unreleased).
+  status = enumerateAssociationsWithArray(broker, ctx, nullptr, path(volumeClass, ""), 0, nullptr,
+                                          fixtureLib, volumeNames, volumeInstances);
+  EXPECT_EQ(status.rc, CMPI_RC_OK);
 }
 
 TEST_P(AssociationsTest, EnumerationStopsAtAFailingFiler) {

@@ -372,9 +372,13 @@ CMPIStatus enumerateAssociationsWithArray(const CMPIBroker *broker, const CMPICo
                                           const char *libraryName, PKAssocNamesFunc namesFunc,
                                           PKAssocInstancesFunc instancesFunc) {
   return pk::statusEdge(broker, [&] {
+    // Without a place the walk still runs (and reports), and what it collects goes.
     CMPIArray *none = nullptr;
-    return enumerateWorker(broker, context, nullptr, place != nullptr ? place : &none, path,
-                           instancesWanted, propertyList, libraryName, namesFunc, instancesFunc);
+    CMPIStatus status =
+        enumerateWorker(broker, context, nullptr, place != nullptr ? place : &none, path,
+                        instancesWanted, propertyList, libraryName, namesFunc, instancesFunc);
+    freeCMPIArray(none);
+    return status;
   });
 }
 
