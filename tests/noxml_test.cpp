@@ -6,19 +6,14 @@
 #include <memory>
 #include <string>
 
+#include "wbemkelvai/kit.h"
 #include "wbemkelvai/wsiapi.h"
 #include "wbemkelvai/wsifiler.h"
 
 namespace {
 
-struct ElementDeleter {
-  void operator()(WSIElement *e) const { freeElement(e); }
-};
-struct ServerDeleter {
-  void operator()(WSIServerInfo *s) const { destroyServerInfo(s); }
-};
-using Element = std::unique_ptr<WSIElement, ElementDeleter>;
-using Server = std::unique_ptr<WSIServerInfo, ServerDeleter>;
+using wsi::Element;
+using wsi::Server;
 
 constexpr const char *kHost = "tree-filer.test";
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "filersim/filersim.h"
+#include "wbemkelvai/kit.h"
 #include "wbemkelvai/wsiapi.h"
 #include "wbemkelvai/wsifiler.h"
 #include "wbemkelvai/wsitesting.h"
@@ -16,14 +17,8 @@ namespace {
 
 using filersim::Fault;
 
-struct ElementDeleter {
-  void operator()(WSIElement *e) const { freeElement(e); }
-};
-struct ServerDeleter {
-  void operator()(WSIServerInfo *s) const { destroyServerInfo(s); }
-};
-using Element = std::unique_ptr<WSIElement, ElementDeleter>;
-using Server = std::unique_ptr<WSIServerInfo, ServerDeleter>;
+using wsi::Element;
+using wsi::Server;
 
 enum class Transport { InProcess, Http };
 
@@ -70,7 +65,7 @@ class RequestsTest : public ::testing::TestWithParam<Transport> {
     Server server = connect();
     return send(server.get(), api);
   }
-  void fault(const std::string &api, Fault f) { sim_->setFault("kelva-a", api, f); }
+  void fault(const std::string &api, const Fault &f) { sim_->setFault("kelva-a", api, f); }
 
   std::unique_ptr<filersim::Simulator> sim_;
   std::unique_ptr<filersim::HttpServer> http_;

@@ -51,6 +51,7 @@ std::vector<std::string> texts(WSIList *list) {
 template <class T, class F>
 std::vector<std::string> namesOf(const std::vector<T *> &records, F field) {
   std::vector<std::string> out;
+  out.reserve(records.size());
   for (T *r : records) out.emplace_back(field(r));
   return out;
 }
@@ -106,7 +107,7 @@ class StorageTest : public ::testing::TestWithParam<Transport> {
         destroyServerInfo};
   }
   // Sends a request with string parameters through the library, as a provider would.
-  bool send(const char *api, std::vector<std::pair<const char *, std::string>> params) {
+  bool send(const char *api, const std::vector<std::pair<const char *, std::string>> &params) {
     auto server = connect(a());
     WSIElement *request = createElement(api);
     for (const auto &[name, value] : params) addStringElement(request, name, value.c_str());

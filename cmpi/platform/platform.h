@@ -44,6 +44,9 @@ bool libraryUnload(void *library);
 // The system's text for the last failed library call of this thread
 // (FormatMessageA of GetLastError / dlerror); empty when none.
 std::string lastLibraryError();
+// Sets the calling thread's library error text (cut at 511 characters); the
+// two sides of the seam call it.
+void setLibraryError(const char *text);
 // File name of a library called `name`: lib<name>.so or <name>.dll.
 std::string libraryFileName(const std::string &name);
 

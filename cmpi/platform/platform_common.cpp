@@ -1,6 +1,7 @@
 // Platform-neutral helpers of the seam: paths, the file system in use and the
 // crash-safe replacement of a file.
 #include <atomic>
+#include <cstdio>
 
 #include "platform.h"
 
@@ -21,7 +22,17 @@ std::string parentDirectory(const std::string &path) {
 
 namespace {
 std::atomic<FileSystem *> replacement{nullptr};
+
+// A plain buffer, not a std::string: a thread-local object with a destructor
+// would keep the library that defines it loaded until its thread ends.
+thread_local char tlsLibraryError[512];
+}  // namespace
+
+void setLibraryError(const char *text) {
+  std::snprintf(tlsLibraryError, sizeof tlsLibraryError, "%s", text != nullptr ? text : "");
 }
+
+std::string lastLibraryError() { return tlsLibraryError; }
 
 FileSystem &fileSystem() {
   FileSystem *fs = replacement.load(std::memory_order_acquire);

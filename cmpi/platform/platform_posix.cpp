@@ -43,26 +43,22 @@ void mutexClose(OsMutex *m) {
   delete m;
 }
 
-namespace {
-thread_local std::string tlsLibraryError;
-}
-
 void *libraryOpen(const char *path) {
-  tlsLibraryError.clear();
+  setLibraryError("");
   void *handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char *why = dlerror();
-    tlsLibraryError = why != nullptr ? why : "unknown error";
+    setLibraryError(why != nullptr ? why : "unknown error");
   }
   return handle;
 }
 void *librarySymbol(void *library, const char *name) {
-  tlsLibraryError.clear();
+  setLibraryError("");
   dlerror();
   void *address = dlsym(library, name);
   if (address == nullptr) {
     const char *why = dlerror();
-    tlsLibraryError = why != nullptr ? why : "symbol not found";
+    setLibraryError(why != nullptr ? why : "symbol not found");
   }
   return address;
 }
@@ -73,15 +69,14 @@ void libraryClose(void *library) {
 // runs after the thread's own objects have been destroyed.
 bool libraryUnload(void *library) {
   if (library == nullptr) {
-    tlsLibraryError = "invalid library handle";
+    setLibraryError("invalid library handle");
     return false;
   }
   if (dlclose(library) == 0) return true;
   const char *why = dlerror();
-  tlsLibraryError = why != nullptr ? why : "unknown error";
+  setLibraryError(why != nullptr ? why : "unknown error");
   return false;
 }
-std::string lastLibraryError() { return tlsLibraryError; }
 std::string libraryFileName(const std::string &name) { return "lib" + name + ".so"; }
 
 WallTime wallClock() {

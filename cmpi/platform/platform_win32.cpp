@@ -37,8 +37,6 @@ void mutexClose(OsMutex *m) {
 }
 
 namespace {
-thread_local std::string tlsLibraryError;
-
 std::string systemMessage(DWORD code) {
   char *text = nullptr;
   DWORD n = FormatMessageA(
@@ -52,15 +50,15 @@ std::string systemMessage(DWORD code) {
 }  // namespace
 
 void *libraryOpen(const char *path) {
-  tlsLibraryError.clear();
+  setLibraryError("");
   HMODULE h = LoadLibraryA(path);
-  if (h == nullptr) tlsLibraryError = systemMessage(GetLastError());
+  if (h == nullptr) setLibraryError(systemMessage(GetLastError()).c_str());
   return reinterpret_cast<void *>(h);
 }
 void *librarySymbol(void *library, const char *name) {
-  tlsLibraryError.clear();
+  setLibraryError("");
   FARPROC address = GetProcAddress(static_cast<HMODULE>(library), name);
-  if (address == nullptr) tlsLibraryError = systemMessage(GetLastError());
+  if (address == nullptr) setLibraryError(systemMessage(GetLastError()).c_str());
   return reinterpret_cast<void *>(address);
 }
 void libraryClose(void *library) {
@@ -70,10 +68,9 @@ void libraryClose(void *library) {
 // runs after the thread's own objects have been destroyed.
 bool libraryUnload(void *library) {
   if (FreeLibrary(static_cast<HMODULE>(library))) return true;
-  tlsLibraryError = systemMessage(GetLastError());
+  setLibraryError(systemMessage(GetLastError()).c_str());
   return false;
 }
-std::string lastLibraryError() { return tlsLibraryError; }
 std::string libraryFileName(const std::string &name) { return name + ".dll"; }
 
 WallTime wallClock() {

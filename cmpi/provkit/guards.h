@@ -27,43 +27,15 @@
 #include <type_traits>
 #include <utility>
 
+#include "common/edge.h"
 #include "platform/platform.h"
 #include "provkit/frame.h"
 
 namespace pk {
 
-// A local controller status record: starts as success, released on scope exit.
-class StatusRecord {
- public:
-  StatusRecord() = default;
-  ~StatusRecord() { clearKELVAStatus(&record_); }
-  StatusRecord(const StatusRecord &) = delete;
-  StatusRecord &operator=(const StatusRecord &) = delete;
-
-  KELVAStatus *get() { return &record_; }
-  const KELVAStatus *get() const { return &record_; }
-  bool failed() const { return checkStatus(&record_) != 0; }
-  const char *message() const { return record_.message; }
-
- private:
-  KELVAStatus record_ = KELVA_STATUS_INIT;
-};
-
-// The caller's controller status record, or a local one when the caller passed
-// none, so that a function can test and set it on every path.
-class RecordSlot {
- public:
-  explicit RecordSlot(KELVAStatus *status) : target_(status != nullptr ? status : own_.get()) {}
-  RecordSlot(const RecordSlot &) = delete;
-  RecordSlot &operator=(const RecordSlot &) = delete;
-
-  KELVAStatus *get() const { return target_; }
-  bool failed() const { return checkStatus(target_) != 0; }
-
- private:
-  StatusRecord own_;
-  KELVAStatus *target_;
-};
+// The controller status record's owners, shared with the controller library's kit.
+using kitcommon::RecordSlot;
+using kitcommon::StatusRecord;
 
 // Owns one encapsulated CMPI object (string, path, instance, array ...) and
 // releases it through its own function table unless release() hands it back.
@@ -171,25 +143,7 @@ class StatusSlot {
   CMPIStatus *target_;
 };
 
-// Runs the body of an exported function.  An exception that escapes it (out
-// of memory, a system error from a mutex) becomes `failure`, the function's
-// failure result, after `onError` has run with the reason: no exception
-// crosses the C boundary.
-template <typename Result, typename Body, typename OnError>
-Result cEdge(Result failure, Body &&body, OnError &&onError) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc &) {
-    onError("Insufficient memory");
-  } catch (const std::system_error &error) {
-    onError(error.what());
-  } catch (const std::exception &error) {
-    onError(error.what());
-  } catch (...) {
-    onError("Unexpected internal error");
-  }
-  return failure;
-}
+using kitcommon::cEdge;
 
 // The same for a function that reports into a CMPI status: the reason is
 // raised there with rc 1.

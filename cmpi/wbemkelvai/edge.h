@@ -7,73 +7,28 @@
 #include <string>
 #include <utility>
 
+#include "common/edge.h"
 #include "wbemkelvai/wsiruntime.h"
 
 namespace wsi {
 
 // ---- Status ---------------------------------------------------------------------
 
-// A local controller status record: starts as success, released on scope exit.
-class StatusRecord {
- public:
-  StatusRecord() = default;
-  ~StatusRecord() { clearKELVAStatus(&record_); }
-  StatusRecord(const StatusRecord &) = delete;
-  StatusRecord &operator=(const StatusRecord &) = delete;
-  StatusRecord(StatusRecord &&) = delete;
-  StatusRecord &operator=(StatusRecord &&) = delete;
-
-  KELVAStatus *get() { return &record_; }
-  bool failed() const { return checkStatus(&record_) != 0; }
-  const char *message() const { return record_.message; }
-
- private:
-  KELVAStatus record_ = KELVA_STATUS_INIT;
-};
-
+using StatusRecord = kitcommon::StatusRecord;
 // The caller's controller status record, or a local one when the caller passed
 // none, so that every helper below the C edge gets a record it can set.
-class StatusSlot {
- public:
-  explicit StatusSlot(KELVAStatus *status) : target_(status != nullptr ? status : own_.get()) {}
-  StatusSlot(const StatusSlot &) = delete;
-  StatusSlot &operator=(const StatusSlot &) = delete;
-  StatusSlot(StatusSlot &&) = delete;
-  StatusSlot &operator=(StatusSlot &&) = delete;
-  ~StatusSlot() = default;
-
-  KELVAStatus *get() const { return target_; }
-  bool failed() const { return checkStatus(target_) != 0; }
-
- private:
-  StatusRecord own_;
-  KELVAStatus *target_;
-};
+using StatusSlot = kitcommon::RecordSlot;
 
 // Sets the (non-null) status to a failure with the text.
 inline void fail(KELVAStatus *status, const std::string &text) {
   setKELVAStatus(status, 0, text.c_str());
 }
 
-constexpr const char *kNoMemory = "Insufficient memory";
+using kitcommon::kNoMemory;
 
 // ---- C edge -----------------------------------------------------------------------
 
-// Runs the body of an exported function.  An exception that escapes it becomes
-// `failure`, after `onError` has run with the reason.
-template <typename Result, typename Body, typename OnError>
-Result cEdge(Result failure, Body &&body, OnError &&onError) noexcept {
-  try {
-    return std::forward<Body>(body)();
-  } catch (const std::bad_alloc &) {
-    onError(kNoMemory);
-  } catch (const std::exception &error) {
-    onError(error.what());
-  } catch (...) {
-    onError("Unexpected internal error");
-  }
-  return failure;
-}
+using kitcommon::cEdge;
 
 // The same for a function without a status: the reason is dropped.
 template <typename Result, typename Body>
