@@ -11,7 +11,6 @@
 #include <cstdlib>
 
 #include "guards.h"
-#include "implguards.h"
 #include "provkit/arrays.h"
 #include "provkit/frame.h"
 #include "provkit/loader.h"

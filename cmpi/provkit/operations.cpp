@@ -11,7 +11,6 @@
 #include <cstdio>
 
 #include "guards.h"
-#include "implguards.h"
 #include "provkit/arrays.h"
 #include "provkit/frame.h"
 #include "provkit/loader.h"
