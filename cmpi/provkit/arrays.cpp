@@ -19,11 +19,7 @@ namespace {
 using pk::fail;
 using pk::failed;
 
-// An array that goes back with the objects set into it.
-struct ArrayFree {
-  void operator()(CMPIArray *array) const { freeCMPIArray(array); }
-};
-using ArrayOwner = std::unique_ptr<CMPIArray, ArrayFree>;
+using pk::OwnedArray;
 
 // A clone of the object inside a good element value (the value itself for
 // plain types), so that the element can go into a second array whatever the
@@ -103,7 +99,7 @@ CMPIArray *joinCMPIArrays(const CMPIBroker *broker, CMPIArray *first, CMPIArray 
     fail(broker, status, "Incompatible CMPIArray types");
     return nullptr;
   }
-  ArrayOwner joined(CMNewArray(broker, firstCount + secondCount, firstType, status));
+  OwnedArray joined(CMNewArray(broker, firstCount + secondCount, firstType, status));
   if (failed(status) || !joined) return nullptr;
   if (!copyElements(first, firstCount, joined.get(), 0, status) ||
       !copyElements(second, secondCount, joined.get(), firstCount, status))
@@ -370,7 +366,7 @@ CMPIArray *createArrayFromCHARList(const CMPIBroker *broker, CMPIStatus *status,
   // The array keeps each string set into it (some object managers hold the
   // object rather than a copy), so a string is released here only when its
   // set failed; the strings already set go with the array.
-  ArrayOwner array(made);
+  OwnedArray array(made);
   CMPICount index = 0;
   for (WSIListPos *at = list != nullptr ? WSIList_getFirst(list) : nullptr; at != nullptr;
        at = WSIList_getNext(at), ++index) {
