@@ -8,8 +8,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <provkit/arrays.h>
+#include <provkit/associations.h>
 #include <provkit/frame.h>
 #include <provkit/loader.h>
+#include <provkit/operations.h>
 #include <provkit/registry.h>
 #include <wbemkelvai/wsistorage.h>
 
@@ -448,6 +450,102 @@ TEST_P(ImplibsTest, SystemDeviceLeadsFromASystemToItsVolumesAndBack) {
       impl->getAssociatorPathImpl(broker, ctx, &status, other.get(), a.get(), nullptr, nullptr));
   EXPECT_EQ(CMGetArrayCount(neither.get(), nullptr), 0u);
   EXPECT_EQ(status.rc, CMPI_RC_OK) << message();
+}
+
+// ---- Through the provider operations, as a provider's shell calls them --------------
+
+// The array functions a KELVA_SystemDevice provider gives the traversal, one per endpoint.
+CMPIArray *fromSystem(const CMPIBroker *broker, const CMPIContext *context,
+                      const CMPIObjectPath *path, const Filer *filer, int mode,
+                      CMPIStatus *status) {
+  return getPathsFromGivenPath(broker, context, path, filer, nullptr, nullptr, mode,
+                               "libsystemdeviceprv.so", "KELVA_SystemDevice", "GroupComponent",
+                               "PartComponent", status);
+}
+CMPIArray *fromVolume(const CMPIBroker *broker, const CMPIContext *context,
+                      const CMPIObjectPath *path, const Filer *filer, int mode,
+                      CMPIStatus *status) {
+  return getPathsFromGivenPath(broker, context, path, filer, nullptr, nullptr, mode,
+                               "libsystemdeviceprv.so", "KELVA_SystemDevice", "PartComponent",
+                               "GroupComponent", status);
+}
+
+TEST_P(ImplibsTest, ProviderOperationsServeTheLibrariesOverEveryFiler) {
+  Held<CMPIObjectPath> systems(classPath("KELVA_StorageSystem"));
+  auto result = om->newResult();
+  CMPIStatus got = enumerateInstances(broker, ctx, result->cmpi(), systems.get(), 0, nullptr,
+                                      "libarraysysprv.so");
+  ASSERT_EQ(got.rc, CMPI_RC_OK) << text(got.msg);
+  EXPECT_THAT(
+      result->objectPaths(),
+      ElementsAre(
+          R"(root/kelva:KELVA_StorageSystem.CreationClassName="KELVA_StorageSystem",Name="KELVA:0118054321")",
+          R"(root/kelva:KELVA_StorageSystem.CreationClassName="KELVA_StorageSystem",Name="KELVA:0118054322")"));
+
+  // kelva-a's five volumes; kelva-b has none.
+  Held<CMPIObjectPath> volumes(classPath("KELVA_StorageVolume"));
+  result = om->newResult();
+  got = enumerateInstances(broker, ctx, result->cmpi(), volumes.get(), 1, nullptr,
+                           "libblockvolprv.so");
+  ASSERT_EQ(got.rc, CMPI_RC_OK) << text(got.msg);
+  EXPECT_EQ(result->instances().size(), 5u);
+
+  // Set the comment through the provider operation; the next enumeration shows it.
+  Held<CMPIObjectPath> lun4(volumePath(kSystemA, kSerialsA[3]));
+  Held<CMPIInstance> changed(CMNewInstance(broker, lun4.get(), nullptr));
+  CMSetProperty(changed.get(), "Description", "archive", CMPI_chars);
+  result = om->newResult();
+  got = setProviderInstance(broker, ctx, result->cmpi(), lun4.get(), changed.get(), nullptr,
+                            "libblockvolprv.so");
+  ASSERT_EQ(got.rc, CMPI_RC_OK) << text(got.msg);
+  EXPECT_EQ(result->doneCount(), 1);
+  const char *description[] = {"Description", nullptr};
+  result = om->newResult();
+  got = getProviderInstance(broker, ctx, result->cmpi(), lun4.get(), description,
+                            "libblockvolprv.so");
+  ASSERT_EQ(got.rc, CMPI_RC_OK) << text(got.msg);
+  ASSERT_EQ(result->instanceObjects().size(), 1u);
+  EXPECT_EQ(property(result->instanceObjects()[0], "Description"), "archive");
+  result = om->newResult();
+  got = enumerateInstances(broker, ctx, result->cmpi(), volumes.get(), 1, description,
+                           "libblockvolprv.so");
+  ASSERT_EQ(got.rc, CMPI_RC_OK) << text(got.msg);
+  ASSERT_EQ(result->instanceObjects().size(), 5u);
+  EXPECT_EQ(property(result->instanceObjects()[3], "Description"), "archive");
+  EXPECT_EQ(property(result->instanceObjects()[2], "Description"), "");
+  // The storage system library has no setInstanceImpl.
+  result = om->newResult();
+  got = setProviderInstance(broker, ctx, result->cmpi(), lun4.get(), changed.get(), nullptr,
+                            "libarraysysprv.so");
+  EXPECT_EQ(got.rc, CMPI_RC_ERR_NOT_SUPPORTED);
+  clearCMPIError(broker, &got);
+}
+
+TEST_P(ImplibsTest, AssociatorNamesOfSystemDeviceFollowTheClassHierarchy) {
+  auto associators = [&](const CMPIObjectPath *path, const char *resultClass) {
+    auto result = om->newResult();
+    CMPIStatus got = associationAssociatorNames(
+        broker, ctx, result->cmpi(), path, resultClass, nullptr, nullptr, "KELVA_StorageSystem",
+        "KELVA_StorageVolume", "libarraysysprv.so", "libblockvolprv.so", "GroupComponent",
+        "PartComponent", fromSystem, fromVolume);
+    EXPECT_EQ(got.rc, CMPI_RC_OK) << text(got.msg);
+    clearCMPIError(broker, &got);
+    return result->objectPaths();
+  };
+  Held<CMPIObjectPath> system(systemPath(kSystemA));
+  EXPECT_EQ(associators(system.get(), nullptr).size(), 5u);
+  // Result classes are tested against the MOF's hierarchy.
+  EXPECT_EQ(associators(system.get(), "CIM_StorageExtent").size(), 5u);
+  EXPECT_EQ(associators(system.get(), "CIM_System").size(), 0u);
+
+  Held<CMPIObjectPath> volume(volumePath(kSystemA, kSerialsA[0]));
+  EXPECT_THAT(
+      associators(volume.get(), "CIM_ComputerSystem"),
+      ElementsAre(
+          R"(root/kelva:KELVA_StorageSystem.CreationClassName="KELVA_StorageSystem",Name="KELVA:0118054321")"));
+  // A volume that does not exist has no associators.
+  Held<CMPIObjectPath> gone(volumePath(kSystemA, "nope"));
+  EXPECT_TRUE(associators(gone.get(), nullptr).empty());
 }
 
 CIMOM_INSTANTIATE(ImplibsTest);
