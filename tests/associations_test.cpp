@@ -406,6 +406,10 @@ TEST_P(AssociationsTest, EnumerationWalksEveryFilersElements) {
   status = enumerateAssociationsWithArray(broker, ctx, nullptr, path(volumeClass, ""), 0, nullptr,
                                           fixtureLib, volumeNames, volumeInstances);
   EXPECT_EQ(status.rc, CMPI_RC_OK);
+  // Nor without a result: the arrays the walk made go back to the object manager.
+  status = enumerateAssociations(broker, ctx, nullptr, path(volumeClass, ""), 1, nullptr,
+                                 fixtureLib, volumeNames, volumeInstances);
+  EXPECT_EQ(status.rc, CMPI_RC_OK);
 }
 
 TEST_P(AssociationsTest, EnumerationStopsAtAFailingFiler) {
@@ -485,6 +489,16 @@ TEST_P(AssociationsTest, ApplyResultClassDropsNullsAndAlwaysFinishes) {
             (std::vector<std::string>{R"(root/kelva:KELVA_StorageVolume.ID="v1")"}));
   EXPECT_EQ(result->doneCount(), 0);
   CMRelease(array);
+
+  // Only instances and paths can be tested for a class: anything else is a
+  // type mismatch, and the result is still finished.
+  CMPIArray *texts = CMNewArray(broker, 1, CMPI_string, nullptr);
+  result = om->newResult();
+  status = applyResultClass(broker, ctx, result->cmpi(), texts, CMPI_stringA, volumeClass);
+  EXPECT_EQ(status.rc, CMPI_RC_ERR_TYPE_MISMATCH);
+  EXPECT_TRUE(result->objectPaths().empty());
+  EXPECT_EQ(result->doneCount(), 1);
+  CMRelease(texts);
 }
 
 TEST_P(AssociationsTest, IndexAndRoleFilters) {

@@ -78,7 +78,8 @@ CMPIStatus enumerateWorker(const CMPIBroker *broker, const CMPIContext *context,
         if (failed(&status) || !made) continue;
         if (result != nullptr) {
           pk::returnAndFreeArray(made.release(), result, instancesWanted != 0, &status);
-        } else {
+        } else if (place != nullptr) {
+          // Without a result or a place the array goes with its owner here.
           mergeCMPIArray(broker, place, made.get(), &status);
           // A merge that worked took the array over; a failed one left it ours.
           if (!failed(&status)) (void)made.release();
@@ -139,7 +140,8 @@ CMPIArray *fromGivenPath(const CMPIBroker *broker, const CMPIContext *context,
           pk::CmpiObject<CMPIInstance> association(
               newAssociationInstFromKeys(status, broker, source, assocClass, firstRole, source,
                                          secondRole, element.value.ref, propertyList));
-          if (failed(status) || !association) break;
+          if (failed(status)) break;
+          if (!association) continue;  // nothing made and nothing said: the slot stays empty
           if (instanceExt != nullptr)
             instanceExt(broker, context, status, filer, propertyList, association.get());
           if (!failed(status)) pk::storeObject(made.get(), i, association.release(), status);
@@ -147,7 +149,8 @@ CMPIArray *fromGivenPath(const CMPIBroker *broker, const CMPIContext *context,
           pk::CmpiObject<CMPIObjectPath> association(
               newAssociationPathFromKeys(status, broker, source, assocClass, firstRole, source,
                                          secondRole, element.value.ref));
-          if (failed(status) || !association) break;
+          if (failed(status)) break;
+          if (!association) continue;
           if (pathExt != nullptr) pathExt(broker, context, status, filer, association.get());
           if (!failed(status)) pk::storeObject(made.get(), i, association.release(), status);
         }
@@ -189,6 +192,12 @@ void applyWorker(const CMPIBroker *broker, const CMPIContext *context, const CMP
                  const CMPIArray *array, CMPIType arrayType, const char *resultClass,
                  CMPIStatus *status) {
   if (array == nullptr) return;
+  // Only instances and object paths can be filtered by class; other arrays get
+  // returnArray's answer to them.
+  if (arrayType != CMPI_instanceA && arrayType != CMPI_refA) {
+    pk::setCode(status, CMPI_RC_ERR_TYPE_MISMATCH);
+    return;
+  }
   if (resultClass == nullptr) {
     returnArray(array, result, arrayType, status);
     return;
