@@ -36,6 +36,7 @@
 #include <utility>
 
 #include "common/edge.h"
+#include "common/owners.h"
 #include "platform/platform.h"
 #include "provkit/arrays.h"
 #include "provkit/frame.h"
@@ -47,33 +48,7 @@ namespace pk {
 using kitcommon::RecordSlot;
 using kitcommon::StatusRecord;
 
-// Owns one encapsulated CMPI object (string, path, instance, array ...) and
-// releases it through its own function table unless release() hands it back.
-template <typename T>
-class CmpiObject {
- public:
-  CmpiObject() = default;
-  explicit CmpiObject(T *object) : object_(object) {}
-  ~CmpiObject() { reset(); }
-  CmpiObject(const CmpiObject &) = delete;
-  CmpiObject &operator=(const CmpiObject &) = delete;
-
-  T *get() const { return object_; }
-  explicit operator bool() const { return object_ != nullptr; }
-  // Gives up ownership: the caller now releases the object.
-  T *release() {
-    T *object = object_;
-    object_ = nullptr;
-    return object;
-  }
-  void reset(T *object = nullptr) {
-    if (object_ != nullptr) object_->ft->release(object_);
-    object_ = object;
-  }
-
- private:
-  T *object_ = nullptr;
-};
+using kitcommon::CmpiObject;
 
 // Holds a broker mutex (CMPI broker extension) for the scope.
 class BrokerLock {
@@ -125,12 +100,8 @@ inline void fail(const CMPIBroker *broker, CMPIStatus *status, const char *messa
   raiseCMPIError(broker, status, CMPI_RC_ERR_FAILED, message);
 }
 
-// A block or text from the controller library (wsicalloc, wsistrdup ...),
-// released with wsifree.
-struct WsiFree {
-  void operator()(void *block) const { wsifree(block); }
-};
-using WsiText = std::unique_ptr<char, WsiFree>;
+using kitcommon::WsiFree;
+using kitcommon::WsiText;
 
 // The caller's CMPI status, or a local one when the caller passed none, so
 // that a function can test and set it on every path; the local one's message
@@ -210,17 +181,8 @@ class LoadedImpl {
   bool loaded_ = false;
 };
 
-struct FilersFree {
-  void operator()(WSIList *filers) const { freeFilers(filers); }
-};
-// A list of filer records from the registry.
-using FilerList = std::unique_ptr<WSIList, FilersFree>;
-
-struct FilerFree {
-  void operator()(Filer *filer) const { freeFiler(filer); }
-};
-// One filer record copy (verifyObject's, the registry's).
-using FilerRecord = std::unique_ptr<Filer, FilerFree>;
+using kitcommon::FilerList;
+using kitcommon::FilerRecord;
 
 struct ArrayFree {
   void operator()(CMPIArray *array) const { freeCMPIArray(array); }

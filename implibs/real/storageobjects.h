@@ -13,7 +13,10 @@
 #include <wbemkelvai/wsiruntime.h>
 #include <wbemkelvai/wsistorage.h>
 
-#include <exception>
+#include "common/edge.h"
+#include "common/owners.h"
+
+#include <utility>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,59 +30,12 @@ inline constexpr const char *kSystemClass = "KELVA_StorageSystem";
 inline constexpr const char *kVolumeClass = "KELVA_StorageVolume";
 inline constexpr const char *kSystemDeviceClass = "KELVA_SystemDevice";
 
-// A local controller status record, cleared on every path out.
-class Record {
- public:
-  Record() = default;
-  ~Record() { clearKELVAStatus(&record_); }
-  Record(const Record &) = delete;
-  Record &operator=(const Record &) = delete;
-  KELVAStatus *get() { return &record_; }
-  const KELVAStatus *get() const { return &record_; }
-  bool failed() const { return checkStatus(&record_) != 0; }
-
- private:
-  KELVAStatus record_ = KELVA_STATUS_INIT;
-};
-
-// Owns one encapsulated CMPI object and releases it unless release() hands it on.
-template <typename T>
-class CmpiObject {
- public:
-  CmpiObject() = default;
-  explicit CmpiObject(T *object) : object_(object) {}
-  ~CmpiObject() { reset(); }
-  CmpiObject(const CmpiObject &) = delete;
-  CmpiObject &operator=(const CmpiObject &) = delete;
-  CmpiObject(CmpiObject &&other) noexcept : object_(other.release()) {}
-  CmpiObject &operator=(CmpiObject &&other) noexcept {
-    reset(other.release());
-    return *this;
-  }
-  T *get() const { return object_; }
-  explicit operator bool() const { return object_ != nullptr; }
-  T *release() {
-    T *object = object_;
-    object_ = nullptr;
-    return object;
-  }
-  void reset(T *object = nullptr) {
-    if (object_ != nullptr) object_->ft->release(object_);
-    object_ = object;
-  }
-
- private:
-  T *object_ = nullptr;
-};
-
-struct WsiFree {
-  void operator()(void *p) const { wsifree(p); }
-};
-using WsiText = std::unique_ptr<char, WsiFree>;
-struct FilerFree {
-  void operator()(Filer *f) const { freeFiler(f); }
-};
-using FilerCopy = std::unique_ptr<Filer, FilerFree>;
+// The shared owners and C edge of the project's kits.
+using Record = kitcommon::StatusRecord;
+using kitcommon::CmpiObject;
+using kitcommon::WsiFree;
+using kitcommon::WsiText;
+using FilerCopy = kitcommon::FilerRecord;
 struct LunFree {
   void operator()(KELVALun *lun) const { freeLun(lun); }
 };
@@ -93,15 +49,10 @@ void raise(const CMPIBroker *broker, CMPIStatus *status, CMPIrc rc, const std::s
 // Runs an exported body: an exception that escapes it (out of memory) becomes a
 // failure in status and the fallback result, so nothing is thrown through C.
 template <typename R, typename F>
-R cEdge(const CMPIBroker *broker, CMPIStatus *status, R fallback, F &&body) {
-  try {
-    return body();
-  } catch (const std::exception &e) {
-    if (status != nullptr) raise(broker, status, CMPI_RC_ERR_FAILED, e.what());
-  } catch (...) {
-    if (status != nullptr) raise(broker, status, CMPI_RC_ERR_FAILED, "Unknown failure");
-  }
-  return fallback;
+R cEdge(const CMPIBroker *broker, CMPIStatus *status, R fallback, F &&body) noexcept {
+  return kitcommon::cEdge(fallback, std::forward<F>(body), [&](const char *why) noexcept {
+    if (status != nullptr) raise(broker, status, CMPI_RC_ERR_FAILED, why);
+  });
 }
 
 // ---- Filers ------------------------------------------------------------------
