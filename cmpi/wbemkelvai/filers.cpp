@@ -64,8 +64,10 @@ bool parseInt32(const std::string &text, int32_t &out) {
 Filer *parseLine(const std::string &line) {
   filerline::Fields fields;
   Filer parsed{};
-  if (!filerline::split(line, fields) || fields.systemId.empty() ||
-      !parseInt32(std::string(fields.connParam1), parsed.connParam1) ||
+  // The fields become C texts: a NUL byte would cut one short (an identifier
+  // to nothing, a password to a prefix), so such a line is not a record.
+  if (line.find('\0') != std::string::npos || !filerline::split(line, fields) ||
+      fields.systemId.empty() || !parseInt32(std::string(fields.connParam1), parsed.connParam1) ||
       !parseInt32(std::string(fields.connParam2), parsed.connParam2) ||
       !parseInt32(std::string(fields.connParam3), parsed.connParam3)) {
     return nullptr;
