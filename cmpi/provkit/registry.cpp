@@ -24,6 +24,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 
 #include "guards.h"
 #include "provkit/frame.h"
@@ -47,6 +48,85 @@ std::atomic<bool> subscribersCreated{false};
 WSIList *subscribers = nullptr;  // guarded by subscriberLock
 
 using Text = WsiText;
+
+// Index of the filer list for the lookups by name: the folded systemId of
+// every record that has one, to the first record with it in list order and
+// how many records have it.  Guarded by registryLock, like the list, and
+// brought up to date with each change of the list.  When an update of it runs
+// out of memory it is marked stale, lookups walk the list, and the next
+// lookup rebuilds it.
+struct FirstRecord {
+  Filer *first;
+  size_t count;
+};
+using FilerIndex = std::unordered_map<std::string, FirstRecord>;
+FilerIndex &filerIndex() {
+  static auto *index = new FilerIndex();  // lasts as long as the list
+  return *index;
+}
+bool indexCurrent = false;  // guarded by registryLock
+
+// The key of a systemId: its ASCII letters made small, as strCompare compares.
+std::string foldedId(const char *systemId) {
+  std::string key(systemId);
+  for (char &c : key)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return key;
+}
+
+void rebuildIndex() {
+  FilerIndex &index = filerIndex();
+  index.clear();
+  indexCurrent = false;
+  try {
+    for (WSIListPos *at = WSIList_getFirst(filers); at != nullptr; at = WSIList_getNext(at)) {
+      auto *filer = static_cast<Filer *>(WSIList_getElement(at));
+      if (filer->systemId == nullptr) continue;
+      auto [entry, added] = index.try_emplace(foldedId(filer->systemId), FirstRecord{filer, 0});
+      ++entry->second.count;
+    }
+    indexCurrent = true;
+  } catch (const std::bad_alloc &) {
+    index.clear();
+  }
+}
+
+// A record was appended to the list.
+void indexAppended(Filer *filer) {
+  if (!indexCurrent || filer->systemId == nullptr) return;
+  try {
+    auto [entry, added] =
+        filerIndex().try_emplace(foldedId(filer->systemId), FirstRecord{filer, 0});
+    ++entry->second.count;
+  } catch (const std::bad_alloc &) {
+    indexCurrent = false;
+  }
+}
+
+// A record was taken out of the list: its name's first record is now the next
+// one in list order that has it, if any.
+void indexRemoved(const Filer *filer) {
+  if (!indexCurrent || filer->systemId == nullptr) return;
+  try {
+    auto entry = filerIndex().find(foldedId(filer->systemId));
+    if (entry == filerIndex().end()) return;
+    if (--entry->second.count == 0) {
+      filerIndex().erase(entry);
+      return;
+    }
+    if (entry->second.first != filer) return;
+    for (WSIListPos *at = WSIList_getFirst(filers); at != nullptr; at = WSIList_getNext(at)) {
+      auto *other = static_cast<Filer *>(WSIList_getElement(at));
+      if (other->systemId != nullptr && strCompare(other->systemId, filer->systemId) == 0) {
+        entry->second.first = other;
+        return;
+      }
+    }
+    indexCurrent = false;  // the count disagrees with the list: start again
+  } catch (const std::bad_alloc &) {
+    indexCurrent = false;
+  }
+}
 
 struct AddressesFree {
   void operator()(WSIList *list) const { WSIList_free(list, wsifree); }
@@ -323,6 +403,12 @@ CMPI_MUTEX_TYPE theRegistryLock() { return registryLock.load(std::memory_order_a
 // registry lock).  Records without one, and a null identifier, never match.
 Filer *findRegisteredFiler(const char *systemId) {
   if (systemId == nullptr) return nullptr;
+  if (!indexCurrent) rebuildIndex();
+  if (indexCurrent) {
+    const FilerIndex &index = filerIndex();
+    auto entry = index.find(foldedId(systemId));
+    return entry != index.end() ? entry->second.first : nullptr;
+  }
   for (WSIListPos *at = WSIList_getFirst(filers); at != nullptr; at = WSIList_getNext(at)) {
     auto *filer = static_cast<Filer *>(WSIList_getElement(at));
     if (filer->systemId != nullptr && strCompare(filer->systemId, systemId) == 0) return filer;
@@ -410,6 +496,7 @@ bool appendToFileAndList(const CMPIBroker *broker, CMPIStatus *status, Filer *fi
     copyFilerDat(ignored.get(), dat.get(), back.get());
   }
   listed = WSIList_append(filers, filer) != 0;
+  if (listed) indexAppended(filer);
   if (!listed)
     CMTraceMessage(broker, CMPI_LEV_INFO, kLogId, "Insufficient memory appending filer to list",
                    nullptr);
@@ -464,6 +551,7 @@ void removeFilerFromList(const CMPIBroker *broker, CMPIStatus *status, const Fil
       Filer *found = findRegisteredFiler(filer != nullptr ? filer->systemId : nullptr);
       if (found != nullptr) {
         WSIList_remove(filers, found);
+        indexRemoved(found);
         StatusRecord record;
         FilerCache_deleteEntry(found, record.get());
         clearKELVAStatus(record.get());
@@ -635,6 +723,8 @@ PK_TEST_HOOK void resetFilerRegistry(const CMPIBroker *broker) {
     WSIList_free(filers, nullptr);
     filers = nullptr;
   }
+  filerIndex().clear();
+  indexCurrent = false;
   registryLoaded.store(false, std::memory_order_release);
   if (subscribers != nullptr) WSIList_free(subscribers, nullptr);
   subscribers = nullptr;
