@@ -37,16 +37,25 @@ std::string lowered(const char *text) { return wsi::lowerAscii(text != nullptr ?
 int shiftPrintable(size_t i) { return 1 + static_cast<int>((31 + 7 * i) % 94); }
 int shiftHigh(size_t i) { return 1 + static_cast<int>((17 + 5 * i) % 127); }
 
+// The shifts follow the position without a division per byte: a rewrite of
+// the file encodes every line of it.
 void obfuscate(char *line, bool forward) {
+  int printable = shiftPrintable(0) - 1;  // (31 + 7 i) % 94 at i
+  int high = shiftHigh(0) - 1;            // (17 + 5 i) % 127 at i
   for (size_t i = 0; line[i] != '\0'; ++i) {
     auto c = static_cast<unsigned char>(line[i]);
     if (c >= 0x20 && c <= 0x7E) {
-      int s = forward ? shiftPrintable(i) : 95 - shiftPrintable(i);
-      line[i] = static_cast<char>(0x20 + (c - 0x20 + s) % 95);
+      int s = forward ? printable + 1 : 94 - printable;
+      int moved = c - 0x20 + s;
+      line[i] = static_cast<char>(0x20 + (moved >= 95 ? moved - 95 : moved));
     } else if (c >= 0x80) {
-      int s = forward ? shiftHigh(i) : 128 - shiftHigh(i);
-      line[i] = static_cast<char>(0x80 + (c - 0x80 + s) % 128);
+      int s = forward ? high + 1 : 127 - high;
+      line[i] = static_cast<char>(0x80 + ((c - 0x80 + s) & 0x7F));
     }
+    printable += 7;
+    if (printable >= 94) printable -= 94;
+    high += 5;
+    if (high >= 127) high -= 127;
   }
 }
 
