@@ -1,4 +1,4 @@
-// Runs the decoders' fuzz target over files given on the command line (the
+// Runs a fuzz target over files given on the command line (the
 // seed corpus), so that every build checks the seeds without libFuzzer.
 #include <cstdint>
 #include <cstdio>

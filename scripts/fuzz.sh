@@ -2,7 +2,8 @@
 # fuzz.sh [SECONDS]
 # Builds the libFuzzer targets with the fuzz preset (clang, ASan+UBSan) and runs
 # each of them for SECONDS (default 10), starting from the seeds in
-# fuzz/seeds/<target>/.  Exits non-zero when a target crashes, leaks or trips
+# fuzz/seeds/<target>/ (CI keeps the default; `scripts/fuzz.sh 600` gives each
+# target ten minutes).  Exits non-zero when a target crashes, leaks or trips
 # a sanitizer; the input that did it is kept in build/fuzz/crashes/.
 set -euo pipefail
 seconds=${1:-10}

@@ -176,6 +176,45 @@ TEST_P(RegistryTest, LooksFilersUp) {
   returnOrFreeFiler(byKeys, nullptr, &status);
 }
 
+// Names are looked up through an index of the list: it must give the first
+// record of a name in list order however the list got that way.
+TEST_P(RegistryTest, NameLookupsFindTheFirstOfSeveralRecordsThroughEveryChange) {
+  auto hostOf = [&](const char *name) {
+    Status status;
+    Filer *found = filerExists(broker, &status, name);
+    std::string host = found != nullptr ? found->host : "none";
+    freeFiler(found);
+    return host;
+  };
+  auto removeNamed = [&](const char *name) {
+    Filer *key = newFiler(name);
+    Status status;
+    removeFilerFromList(broker, &status, key);
+    freeFiler(key);
+    return status.s.rc;
+  };
+  ASSERT_EQ(add(newFiler("Dup", "d1.test")), CMPI_RC_OK);
+  EXPECT_EQ(hostOf("dUP"), "d1.test");  // looked up before the next adds
+  ASSERT_EQ(add(newFiler("other", "o.test")), CMPI_RC_OK);
+  ASSERT_EQ(add(newFiler("dup", "d2.test")), CMPI_RC_OK);
+  ASSERT_EQ(add(newFiler("DUP", "d3.test")), CMPI_RC_OK);
+  EXPECT_EQ(hostOf("dup"), "d1.test");
+  EXPECT_EQ(hostOf(nullptr), "none");
+
+  ASSERT_EQ(removeNamed("DuP"), CMPI_RC_OK);  // takes the first one out
+  EXPECT_EQ(hostOf("DUP"), "d2.test");
+  restart();  // the file keeps the order
+  EXPECT_EQ(hostOf("Dup"), "d2.test");
+  ASSERT_EQ(removeNamed("dup"), CMPI_RC_OK);
+  EXPECT_EQ(hostOf("dup"), "d3.test");
+  ASSERT_EQ(removeNamed("dup"), CMPI_RC_OK);
+  EXPECT_EQ(hostOf("dup"), "none");
+  EXPECT_EQ(hostOf("OTHER"), "o.test");
+  ASSERT_EQ(add(newFiler("dup", "d4.test")), CMPI_RC_OK);
+  EXPECT_EQ(hostOf("dup"), "d4.test");
+  EXPECT_EQ(listedIds(), (std::vector<std::string>{"other", "dup"}));
+}
+
 TEST_P(RegistryTest, FindsFilersByTheirAddresses) {
   filersim::Simulator sim(nlohmann::json::parse(std::ifstream(FILERSIM_DEFAULT_SCENARIO)));
   sim.registerInProcess();

@@ -1,6 +1,7 @@
 // The controller library's runtime: lists, strings, filters, status records.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -152,6 +153,44 @@ TEST(Strings, CompareIgnoresCaseAndOrdersNullFirst) {
   EXPECT_EQ(strCompare(nullptr, nullptr), 0);
   EXPECT_LT(strCompare(nullptr, ""), 0);
   EXPECT_GT(strCompare("", nullptr), 0);
+}
+
+// The comparison reads blocks of a text at a time: every length, every
+// position of the first difference and texts that end right at a page end
+// must give the sign of a byte-by-byte ASCII-folding comparison.
+TEST(Strings, CompareAgreesWithBytewiseFoldingAtEveryLengthAndPlace) {
+  auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : int{c}; };
+  auto reference = [&](const char *a, const char *b) {
+    for (;; ++a, ++b) {
+      int ca = fold(static_cast<unsigned char>(*a)), cb = fold(static_cast<unsigned char>(*b));
+      if (ca != cb || ca == 0) return (ca > cb) - (ca < cb);
+    }
+  };
+  auto sign = [](int v) { return (v > 0) - (v < 0); };
+  // Whole pages, so that a text can end on the last byte of one.
+  std::vector<char> pages(4 * 4096);
+  char *page = pages.data() + (4096 - reinterpret_cast<std::uintptr_t>(pages.data()) % 4096);
+  const unsigned char pairs[][2] = {{'A', 'a'}, {'Z', 'z'},   {'@', '`'},  {'[', '{'},
+                                    {'a', 'b'}, {0xC0, 0xE0}, {0x80, 'x'}, {'m', 0}};
+  for (size_t length = 0; length <= 40; ++length) {
+    for (size_t diff = 0; diff <= length; ++diff) {
+      for (const auto &pair : pairs) {
+        for (size_t end : {size_t{4096}, size_t{4096 - 7}, size_t{2 * 4096 - 1}}) {
+          // a ends right before `end` (its terminator at end - 1); b is elsewhere.
+          char *a = page + end - 1 - length;
+          char *b = page + 2 * 4096 + 100;
+          for (size_t i = 0; i < length; ++i) a[i] = b[i] = static_cast<char>('a' + i % 26);
+          a[length] = b[length] = '\0';
+          if (diff < length) {
+            a[diff] = static_cast<char>(pair[0]);
+            b[diff] = static_cast<char>(pair[1]);
+          }
+          ASSERT_EQ(sign(strCompare(a, b)), reference(a, b)) << length << " " << diff;
+          ASSERT_EQ(sign(strCompare(b, a)), reference(b, a)) << length << " " << diff;
+        }
+      }
+    }
+  }
 }
 
 TEST(Strings, DelimitedCatTreatsNullPartsAsEmpty) {

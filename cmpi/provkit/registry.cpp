@@ -19,11 +19,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 
 #include "guards.h"
 #include "provkit/frame.h"
@@ -47,6 +49,85 @@ std::atomic<bool> subscribersCreated{false};
 WSIList *subscribers = nullptr;  // guarded by subscriberLock
 
 using Text = WsiText;
+
+// Index of the filer list for the lookups by name: the folded systemId of
+// every record that has one, to the first record with it in list order and
+// how many records have it.  Guarded by registryLock, like the list, and
+// brought up to date with each change of the list.  When an update of it runs
+// out of memory it is marked stale, lookups walk the list, and the next
+// lookup rebuilds it.
+struct FirstRecord {
+  Filer *first;
+  size_t count;
+};
+using FilerIndex = std::unordered_map<std::string, FirstRecord>;
+FilerIndex &filerIndex() {
+  static auto *index = new FilerIndex();  // lasts as long as the list
+  return *index;
+}
+bool indexCurrent = false;  // guarded by registryLock
+
+// The key of a systemId: its ASCII letters made small, as strCompare compares.
+std::string foldedId(const char *systemId) {
+  std::string key(systemId);
+  for (char &c : key)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return key;
+}
+
+void rebuildIndex() {
+  FilerIndex &index = filerIndex();
+  index.clear();
+  indexCurrent = false;
+  try {
+    for (WSIListPos *at = WSIList_getFirst(filers); at != nullptr; at = WSIList_getNext(at)) {
+      auto *filer = static_cast<Filer *>(WSIList_getElement(at));
+      if (filer->systemId == nullptr) continue;
+      auto [entry, added] = index.try_emplace(foldedId(filer->systemId), FirstRecord{filer, 0});
+      ++entry->second.count;
+    }
+    indexCurrent = true;
+  } catch (const std::bad_alloc &) {
+    index.clear();
+  }
+}
+
+// A record was appended to the list.
+void indexAppended(Filer *filer) {
+  if (!indexCurrent || filer->systemId == nullptr) return;
+  try {
+    auto [entry, added] =
+        filerIndex().try_emplace(foldedId(filer->systemId), FirstRecord{filer, 0});
+    ++entry->second.count;
+  } catch (const std::bad_alloc &) {
+    indexCurrent = false;
+  }
+}
+
+// A record was taken out of the list: its name's first record is now the next
+// one in list order that has it, if any.
+void indexRemoved(const Filer *filer) {
+  if (!indexCurrent || filer->systemId == nullptr) return;
+  try {
+    auto entry = filerIndex().find(foldedId(filer->systemId));
+    if (entry == filerIndex().end()) return;
+    if (--entry->second.count == 0) {
+      filerIndex().erase(entry);
+      return;
+    }
+    if (entry->second.first != filer) return;
+    for (WSIListPos *at = WSIList_getFirst(filers); at != nullptr; at = WSIList_getNext(at)) {
+      auto *other = static_cast<Filer *>(WSIList_getElement(at));
+      if (other->systemId != nullptr && strCompare(other->systemId, filer->systemId) == 0) {
+        entry->second.first = other;
+        return;
+      }
+    }
+    indexCurrent = false;  // the count disagrees with the list: start again
+  } catch (const std::bad_alloc &) {
+    indexCurrent = false;
+  }
+}
 
 struct AddressesFree {
   void operator()(WSIList *list) const { WSIList_free(list, wsifree); }
@@ -120,23 +201,39 @@ char *formatFilerRecord(const CMPIBroker *broker, CMPIStatus *status, const File
     fail(broker, status, why);
     return nullptr;
   }
-  const char *host = filer->host != nullptr ? filer->host : "";
-  const char *user = filer->userName != nullptr ? filer->userName : "";
-  const char *password = filer->password != nullptr ? filer->password : "";
-  // Six colons, the terminator and 15 digits cover the usual numbers; wider
-  // ones get the room they need rather than a cut-off password.
-  size_t size = std::strlen(filer->systemId) + std::strlen(host) + std::strlen(user) +
-                std::strlen(password) + 22;
-  int needed = std::snprintf(nullptr, 0, filerline::kFormat, filer->systemId, host, user,
-                             filer->connParam1, filer->connParam2, filer->connParam3, password);
-  if (needed >= 0 && static_cast<size_t>(needed) + 1 > size) size = static_cast<size_t>(needed) + 1;
+  // The line of filerline::kFormat, put together without printf, which a
+  // rewrite would otherwise run for every filer.
+  const char *texts[] = {filer->systemId, filer->host, filer->userName};
+  char numbers[3][12];
+  size_t numberLengths[3];
+  const int32_t values[] = {filer->connParam1, filer->connParam2, filer->connParam3};
+  size_t size = std::strlen(filer->password != nullptr ? filer->password : "") + 7;
+  for (int i = 0; i < 3; ++i) {
+    size += std::strlen(texts[i] != nullptr ? texts[i] : "");
+    numberLengths[i] = static_cast<size_t>(
+        std::to_chars(numbers[i], numbers[i] + sizeof numbers[i], values[i]).ptr - numbers[i]);
+    size += numberLengths[i];
+  }
   char *line = static_cast<char *>(wsicalloc(size, 1));
   if (line == nullptr) {
     fail(broker, status, "Unable to allocate string");
     return nullptr;
   }
-  std::snprintf(line, size, filerline::kFormat, filer->systemId, host, user, filer->connParam1,
-                filer->connParam2, filer->connParam3, password);
+  char *at = line;
+  auto put = [&at](const char *text, size_t length) {
+    std::memcpy(at, text, length);
+    at += length;
+  };
+  for (const char *text : texts) {
+    if (text != nullptr) put(text, std::strlen(text));
+    *at++ = filerline::kSeparator;
+  }
+  for (int i = 0; i < 3; ++i) {
+    put(numbers[i], numberLengths[i]);
+    *at++ = filerline::kSeparator;
+  }
+  if (filer->password != nullptr) put(filer->password, std::strlen(filer->password));
+  *at = '\0';
   return line;
 }
 
@@ -323,6 +420,12 @@ CMPI_MUTEX_TYPE theRegistryLock() { return registryLock.load(std::memory_order_a
 // registry lock).  Records without one, and a null identifier, never match.
 Filer *findRegisteredFiler(const char *systemId) {
   if (systemId == nullptr) return nullptr;
+  if (!indexCurrent) rebuildIndex();
+  if (indexCurrent) {
+    const FilerIndex &index = filerIndex();
+    auto entry = index.find(foldedId(systemId));
+    return entry != index.end() ? entry->second.first : nullptr;
+  }
   for (WSIListPos *at = WSIList_getFirst(filers); at != nullptr; at = WSIList_getNext(at)) {
     auto *filer = static_cast<Filer *>(WSIList_getElement(at));
     if (filer->systemId != nullptr && strCompare(filer->systemId, systemId) == 0) return filer;
@@ -410,6 +513,7 @@ bool appendToFileAndList(const CMPIBroker *broker, CMPIStatus *status, Filer *fi
     copyFilerDat(ignored.get(), dat.get(), back.get());
   }
   listed = WSIList_append(filers, filer) != 0;
+  if (listed) indexAppended(filer);
   if (!listed)
     CMTraceMessage(broker, CMPI_LEV_INFO, kLogId, "Insufficient memory appending filer to list",
                    nullptr);
@@ -464,6 +568,7 @@ void removeFilerFromList(const CMPIBroker *broker, CMPIStatus *status, const Fil
       Filer *found = findRegisteredFiler(filer != nullptr ? filer->systemId : nullptr);
       if (found != nullptr) {
         WSIList_remove(filers, found);
+        indexRemoved(found);
         StatusRecord record;
         FilerCache_deleteEntry(found, record.get());
         clearKELVAStatus(record.get());
@@ -635,6 +740,8 @@ PK_TEST_HOOK void resetFilerRegistry(const CMPIBroker *broker) {
     WSIList_free(filers, nullptr);
     filers = nullptr;
   }
+  filerIndex().clear();
+  indexCurrent = false;
   registryLoaded.store(false, std::memory_order_release);
   if (subscribers != nullptr) WSIList_free(subscribers, nullptr);
   subscribers = nullptr;

@@ -37,16 +37,25 @@ std::string lowered(const char *text) { return wsi::lowerAscii(text != nullptr ?
 int shiftPrintable(size_t i) { return 1 + static_cast<int>((31 + 7 * i) % 94); }
 int shiftHigh(size_t i) { return 1 + static_cast<int>((17 + 5 * i) % 127); }
 
+// The shifts follow the position without a division per byte: a rewrite of
+// the file encodes every line of it.
 void obfuscate(char *line, bool forward) {
+  int printable = shiftPrintable(0) - 1;  // (31 + 7 i) % 94 at i
+  int high = shiftHigh(0) - 1;            // (17 + 5 i) % 127 at i
   for (size_t i = 0; line[i] != '\0'; ++i) {
     auto c = static_cast<unsigned char>(line[i]);
     if (c >= 0x20 && c <= 0x7E) {
-      int s = forward ? shiftPrintable(i) : 95 - shiftPrintable(i);
-      line[i] = static_cast<char>(0x20 + (c - 0x20 + s) % 95);
+      int s = forward ? printable + 1 : 94 - printable;
+      int moved = c - 0x20 + s;
+      line[i] = static_cast<char>(0x20 + (moved >= 95 ? moved - 95 : moved));
     } else if (c >= 0x80) {
-      int s = forward ? shiftHigh(i) : 128 - shiftHigh(i);
-      line[i] = static_cast<char>(0x80 + (c - 0x80 + s) % 128);
+      int s = forward ? high + 1 : 127 - high;
+      line[i] = static_cast<char>(0x80 + ((c - 0x80 + s) & 0x7F));
     }
+    printable += 7;
+    if (printable >= 94) printable -= 94;
+    high += 5;
+    if (high >= 127) high -= 127;
   }
 }
 
@@ -64,8 +73,10 @@ bool parseInt32(const std::string &text, int32_t &out) {
 Filer *parseLine(const std::string &line) {
   filerline::Fields fields;
   Filer parsed{};
-  if (!filerline::split(line, fields) || fields.systemId.empty() ||
-      !parseInt32(std::string(fields.connParam1), parsed.connParam1) ||
+  // The fields become C texts: a NUL byte would cut one short (an identifier
+  // to nothing, a password to a prefix), so such a line is not a record.
+  if (line.find('\0') != std::string::npos || !filerline::split(line, fields) ||
+      fields.systemId.empty() || !parseInt32(std::string(fields.connParam1), parsed.connParam1) ||
       !parseInt32(std::string(fields.connParam2), parsed.connParam2) ||
       !parseInt32(std::string(fields.connParam3), parsed.connParam3)) {
     return nullptr;

@@ -1,7 +1,6 @@
 // The XML wire format of requests and answers (docs/protocol.md).
 #include <cstring>
 #include <pugixml.hpp>
-#include <sstream>
 #include <vector>
 
 #include "element.h"
@@ -106,6 +105,15 @@ bool copyChildren(pugi::xml_node from, WSIElement &to, std::string &why) {
   return true;
 }
 
+// Appends what pugixml writes straight to the text, without a stream between.
+struct StringWriter final : pugi::xml_writer {
+  explicit StringWriter(std::string &text) : out(text) {}
+  void write(const void *data, size_t size) override {
+    out.append(static_cast<const char *>(data), size);
+  }
+  std::string &out;
+};
+
 }  // namespace
 
 bool writeRequest(const WSIElement &request, std::string &out, std::string &why) {
@@ -116,9 +124,9 @@ bool writeRequest(const WSIElement &request, std::string &out, std::string &why)
   pugi::xml_node root = doc.append_child(kRoot);
   root.append_attribute("version") = kVersion;
   if (!appendNode(root, request, why)) return false;
-  std::ostringstream stream;
-  doc.save(stream, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
-  out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + stream.str();
+  out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  StringWriter writer{out};
+  doc.save(writer, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
   return true;
 }
 

@@ -1,9 +1,16 @@
-# The decoders' fuzz target replayed over its seed corpus in every build (no
-# libFuzzer needed): the seeds stay good inputs and the target stays compiled.
+# Every fuzz target replayed over its seed corpus in every build (no libFuzzer
+# needed): the seeds stay good inputs, the regression seeds stay fixed, and the
+# targets stay compiled and seen by clang-tidy.
+function(provkit_fuzz_replay name)
+  add_executable(${name}_replay ${PROJECT_SOURCE_DIR}/fuzz/${name}_fuzz.cpp
+                                ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp)
+  target_link_libraries(${name}_replay PRIVATE ${ARGN})
+  file(GLOB seeds CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/fuzz/seeds/${name}_fuzz/*)
+  add_test(NAME ${name}_replay COMMAND ${name}_replay ${seeds})
+endfunction()
+
 if(TARGET cimom)
-  add_executable(decoders_replay ${PROJECT_SOURCE_DIR}/fuzz/decoders_fuzz.cpp
-                                 ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp)
-  target_link_libraries(decoders_replay PRIVATE provkit wbemkelvai cimom)
-  file(GLOB PK_DECODER_SEEDS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/fuzz/seeds/decoders_fuzz/*)
-  add_test(NAME decoders_replay COMMAND decoders_replay ${PK_DECODER_SEEDS})
+  provkit_fuzz_replay(decoders provkit wbemkelvai cimom)
 endif()
+provkit_fuzz_replay(answers wbemkelvai)
+provkit_fuzz_replay(filersdat wbemkelvai)
