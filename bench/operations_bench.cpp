@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
+
 // The fixture library's enumeration, linked directly for the floor.
 extern "C" CMPIArray *enumInstancesImpl(const CMPIBroker *broker, const CMPIContext *context,
                                         CMPIStatus *status, const CMPIObjectPath *path,
@@ -34,21 +36,11 @@ int offline(void *, const char *, const char *, const char *, size_t, long, WSIA
 }
 
 Filer *newFiler(int i) {
-  auto *filer = static_cast<Filer *>(wsicalloc(1, sizeof(Filer)));
-  std::string id = "bench-filer-" + std::to_string(i);
-  filer->systemId = wsistrdup(id.c_str());
-  filer->host = wsistrdup(("filer" + std::to_string(i) + ".bench").c_str());
-  filer->userName = wsistrdup("root");
-  filer->password = wsistrdup("secret");
-  filer->connParam1 = 1;
-  filer->connParam2 = 443;
-  filer->connParam3 = 30;
-  return filer;
+  return bench::newFiler("bench-filer-" + std::to_string(i),
+                         "filer" + std::to_string(i) + ".bench");
 }
 
-void release(CMPIStatus status) {
-  if (status.msg != nullptr) CMRelease(status.msg);
-}
+using bench::release;
 
 // One object manager and ten registered filers for the process.
 struct Setup {

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -52,21 +54,9 @@ int offline(void *, const char *, const char *, const char *, size_t, long, WSIA
 
 std::string idOf(int64_t i) { return "bench-filer-" + std::to_string(i); }
 
-Filer *newFiler(const std::string &id) {
-  auto *filer = static_cast<Filer *>(wsicalloc(1, sizeof(Filer)));
-  filer->systemId = wsistrdup(id.c_str());
-  filer->host = wsistrdup("bench.offline");
-  filer->userName = wsistrdup("root");
-  filer->password = wsistrdup("secret");
-  filer->connParam1 = 1;
-  filer->connParam2 = 443;
-  filer->connParam3 = 30;
-  return filer;
-}
+Filer *newFiler(const std::string &id) { return bench::newFiler(id, "bench.offline"); }
 
-void release(CMPIStatus status) {
-  if (status.msg != nullptr) CMRelease(status.msg);
-}
+using bench::release;
 
 void removeId(const std::string &id) {
   Filer *filer = newFiler(id);

@@ -194,20 +194,19 @@ using OwnedArray = std::unique_ptr<CMPIArray, ArrayFree>;
 // CMPI_instance or CMPI_ref).  An object manager may hold the very object in
 // the element, so once stored it is the array's owner's, given back with
 // freeCMPIArray; an object that could not be stored is released here.
-inline void storeObject(CMPIArray *array, CMPICount index, CMPIInstance *object,
-                        CMPIStatus *status) {
-  CmpiObject<CMPIInstance> owned(object);
+template <typename T>
+void storeObject(CMPIArray *array, CMPICount index, T *object, CMPIStatus *status) {
+  static_assert(std::is_same_v<T, CMPIInstance> || std::is_same_v<T, CMPIObjectPath>);
+  CmpiObject<T> owned(object);
   CMPIValue value;
-  value.inst = object;
-  adoptStatus(status, CMSetArrayElementAt(array, index, &value, CMPI_instance));
-  if (!failed(status)) (void)owned.release();
-}
-inline void storeObject(CMPIArray *array, CMPICount index, CMPIObjectPath *object,
-                        CMPIStatus *status) {
-  CmpiObject<CMPIObjectPath> owned(object);
-  CMPIValue value;
-  value.ref = object;
-  adoptStatus(status, CMSetArrayElementAt(array, index, &value, CMPI_ref));
+  CMPIType type = CMPI_ref;
+  if constexpr (std::is_same_v<T, CMPIInstance>) {
+    value.inst = object;
+    type = CMPI_instance;
+  } else {
+    value.ref = object;
+  }
+  adoptStatus(status, CMSetArrayElementAt(array, index, &value, type));
   if (!failed(status)) (void)owned.release();
 }
 
