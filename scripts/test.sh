@@ -38,7 +38,7 @@ step "ThreadSanitizer build and the concurrency tests"
 workflow tsan
 
 if [ -x scripts/fuzz.sh ]; then
-  step "decoder fuzzing (short, fixed time per target)"
+  step "fuzzing of the decoders and readers (short, fixed time per target)"
   bash scripts/fuzz.sh "${PROVKIT_FUZZ_SECONDS:-10}"
 fi
 
