@@ -45,11 +45,8 @@ CMPIStatus enumerateWorker(const CMPIBroker *broker, const CMPIContext *context,
     pk::DoneOnExit done(result);
     pk::FilerList filers;
     pk::StatusRecord record;
-    pk::LoadedImpl<WSIInstanceImpl> impl(WSILoadInstanceImpl, WSIUnloadInstanceImpl, libraryName,
-                                         record.get());
-    if (!impl.loaded()) {
-      raiseCMPIErrorKELVA(broker, &status, record.get());
-    } else {
+    pk::LoadedImpl<WSIInstanceImpl> impl(libraryName, record.get());
+    if (impl.loadedOrRaise(broker, &status)) {
       filers.reset(getFilers(&status, broker, context, path));
     }
     for (WSIListPos *at = WSIList_getFirst(filers.get()); at != nullptr && !failed(&status);
@@ -107,12 +104,8 @@ CMPIArray *fromGivenPath(const CMPIBroker *broker, const CMPIContext *context,
   pk::OwnedArray paths;
   pk::StatusRecord record;
   {
-    pk::LoadedImpl<WSIAssocImpl> impl(WSILoadAssocImpl, WSIUnloadAssocImpl, libraryName,
-                                      record.get());
-    if (!impl.loaded()) {
-      raiseCMPIErrorKELVA(broker, status, record.get());
-      return nullptr;
-    }
+    pk::LoadedImpl<WSIAssocImpl> impl(libraryName, record.get());
+    if (!impl.loadedOrRaise(broker, status)) return nullptr;
     if (mode != PK_ASSOC_MODE_REFERENCES) {
       if constexpr (Instances)
         made.reset(impl->getAssociatorInstanceImpl(broker, context, status, source, filer, first,
@@ -353,12 +346,8 @@ CMPIArray *getBaseImplInstNames(const CMPIBroker *broker, const CMPIContext *con
         createCMPIObjectPath(broker, st.get(), source, className));
     if (st.failed()) return nullptr;
     pk::StatusRecord record;
-    pk::LoadedImpl<WSIInstanceImpl> impl(WSILoadInstanceImpl, WSIUnloadInstanceImpl, libraryName,
-                                         record.get());
-    if (!impl.loaded()) {
-      raiseCMPIErrorKELVA(broker, st.get(), record.get());
-      return nullptr;
-    }
+    pk::LoadedImpl<WSIInstanceImpl> impl(libraryName, record.get());
+    if (!impl.loadedOrRaise(broker, st.get())) return nullptr;
     return impl->enumInstNamesImpl(broker, context, st.get(), classPath.get(), filer);
   });
 }

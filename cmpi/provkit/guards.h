@@ -151,6 +151,30 @@ void cEdgeVoid(const CMPIBroker *broker, CMPIStatus *status, Body &&body) noexce
 
 // ---- What a provider operation holds across a request ----------------------
 
+// The plain loader's load and unload functions of each implementation record.
+template <typename Record>
+struct ImplLoader;
+template <>
+struct ImplLoader<WSIInstanceImpl> {
+  static constexpr auto load = WSILoadInstanceImpl;
+  static constexpr auto unload = WSIUnloadInstanceImpl;
+};
+template <>
+struct ImplLoader<WSIMethodImpl> {
+  static constexpr auto load = WSILoadMethodImpl;
+  static constexpr auto unload = WSIUnloadMethodImpl;
+};
+template <>
+struct ImplLoader<WSIAssocImpl> {
+  static constexpr auto load = WSILoadAssocImpl;
+  static constexpr auto unload = WSIUnloadAssocImpl;
+};
+template <>
+struct ImplLoader<WSIIndImpl> {
+  static constexpr auto load = WSILoadIndImpl;
+  static constexpr auto unload = WSIUnloadIndImpl;
+};
+
 // An implementation library record loaded through the plain loader into the
 // caller's controller status record, and unloaded into the same record when
 // the scope ends.  Declare it after that record, so that the record is
@@ -158,24 +182,26 @@ void cEdgeVoid(const CMPIBroker *broker, CMPIStatus *status, Body &&body) noexce
 template <typename Record>
 class LoadedImpl {
  public:
-  using Loader = Record (*)(const char *, KELVAStatus *);
-  using Unloader = void (*)(Record, KELVAStatus *);
-
-  LoadedImpl(Loader load, Unloader unload, const char *fileName, KELVAStatus *record)
-      : unload_(unload), record_(record), impl_(load(fileName, record)) {
+  LoadedImpl(const char *fileName, KELVAStatus *record)
+      : record_(record), impl_(ImplLoader<Record>::load(fileName, record)) {
     loaded_ = checkStatus(record) == 0;
   }
   ~LoadedImpl() {
-    if (loaded_) unload_(impl_, record_);
+    if (loaded_) ImplLoader<Record>::unload(impl_, record_);
   }
   LoadedImpl(const LoadedImpl &) = delete;
   LoadedImpl &operator=(const LoadedImpl &) = delete;
 
   bool loaded() const { return loaded_; }
+  // True when loaded; otherwise raises the loader's failure (rc 1 with its
+  // message) into the CMPI status and gives false.
+  bool loadedOrRaise(const CMPIBroker *broker, CMPIStatus *status) const {
+    if (!loaded_) raiseCMPIErrorKELVA(broker, status, record_);
+    return loaded_;
+  }
   const Record *operator->() const { return &impl_; }
 
  private:
-  Unloader unload_;
   KELVAStatus *record_;
   Record impl_;
   bool loaded_ = false;

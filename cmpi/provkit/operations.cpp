@@ -77,12 +77,8 @@ CMPIStatus enumerateWorker(const CMPIBroker *broker, const CMPIContext *context,
   pk::DoneOnExit done(result);
   pk::FilerList filers;
   pk::StatusRecord record;
-  pk::LoadedImpl<WSIInstanceImpl> impl(WSILoadInstanceImpl, WSIUnloadInstanceImpl, libraryName,
-                                       record.get());
-  if (!impl.loaded()) {
-    raiseCMPIErrorKELVA(broker, &status, record.get());
-    return status;
-  }
+  pk::LoadedImpl<WSIInstanceImpl> impl(libraryName, record.get());
+  if (!impl.loadedOrRaise(broker, &status)) return status;
   filers.reset(getFilers(&status, broker, context, path));
   for (WSIListPos *at = WSIList_getFirst(filers.get()); at != nullptr && !failed(&status);
        at = WSIList_getNext(at)) {
@@ -123,12 +119,8 @@ CMPIStatus instanceWorker(InstanceCall call, const CMPIBroker *broker, const CMP
   pk::DoneOnExit done(result);
   pk::StatusRecord record;
   pk::CmpiObject<CMPIInstance> made;
-  pk::LoadedImpl<WSIInstanceImpl> impl(WSILoadInstanceImpl, WSIUnloadInstanceImpl, libraryName,
-                                       record.get());
-  if (!impl.loaded()) {
-    raiseCMPIErrorKELVA(broker, &status, record.get());
-    return status;
-  }
+  pk::LoadedImpl<WSIInstanceImpl> impl(libraryName, record.get());
+  if (!impl.loadedOrRaise(broker, &status)) return status;
   switch (call) {
     case InstanceCall::Get:
       made.reset(impl->getInstanceImpl(broker, context, &status, path, propertyList));
@@ -266,12 +258,8 @@ CMPIStatus invokeProviderMethod(const CMPIBroker *broker, const CMPIContext *con
     CMPIStatus status{CMPI_RC_OK, nullptr};
     pk::DoneOnExit done(result);
     pk::StatusRecord record;
-    pk::LoadedImpl<WSIMethodImpl> impl(WSILoadMethodImpl, WSIUnloadMethodImpl, libraryName,
-                                       record.get());
-    if (!impl.loaded()) {
-      raiseCMPIErrorKELVA(broker, &status, record.get());
-      return status;
-    }
+    pk::LoadedImpl<WSIMethodImpl> impl(libraryName, record.get());
+    if (!impl.loadedOrRaise(broker, &status)) return status;
     CMPIData value = impl->invokeMethodImpl(broker, context, &status, path, methodName, in, out);
     if (!failed(&status)) pk::adoptStatus(&status, CMReturnData(result, &value.value, value.type));
     return status;
@@ -339,23 +327,15 @@ int compareAssoIndElements(const CMPIBroker *broker, const CMPIInstance *first,
   CMPIStatus status{CMPI_RC_OK, nullptr};
   int same = pk::cEdge(broker, &status, 0, [&] {
     pk::StatusRecord record;
-    pk::LoadedImpl<WSIIndImpl> firstImpl(WSILoadIndImpl, WSIUnloadIndImpl, firstLibrary,
-                                         record.get());
-    if (!firstImpl.loaded()) {
-      raiseCMPIErrorKELVA(broker, &status, record.get());
-      return 0;
-    }
+    pk::LoadedImpl<WSIIndImpl> firstImpl(firstLibrary, record.get());
+    if (!firstImpl.loadedOrRaise(broker, &status)) return 0;
     if (firstImpl->compareIndElements == nullptr) {
       pk::fail(broker, &status, "compare function not found");
       return 0;
     }
     pk::StatusRecord secondRecord;
-    pk::LoadedImpl<WSIIndImpl> secondImpl(WSILoadIndImpl, WSIUnloadIndImpl, secondLibrary,
-                                          secondRecord.get());
-    if (!secondImpl.loaded()) {
-      raiseCMPIErrorKELVA(broker, &status, secondRecord.get());
-      return 0;
-    }
+    pk::LoadedImpl<WSIIndImpl> secondImpl(secondLibrary, secondRecord.get());
+    if (!secondImpl.loadedOrRaise(broker, &status)) return 0;
     if (secondImpl->compareIndElements == nullptr) {
       pk::fail(broker, &status, "compare function not found");
       return 0;
