@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // A C++ entry point that tests reach from outside the library: never named in
 // a public header and no part of the C interface that the export check
@@ -243,3 +244,16 @@ std::string getEnv(const char *name);
   __attribute__((constructor)) static void pkLibraryLoadHook() { (void)(onLoad)(); } \
   __attribute__((destructor)) static void pkLibraryUnloadHook() { (onUnload)(); }
 #endif
+
+// ---- Names (dns_posix.cpp, dns_win32.cpp) -------------------------------------
+namespace pk::platform {
+// The host name of the first PTR record that DNS gives for name (an
+// "in-addr.arpa" name); false when there is no answer or no PTR record.
+bool reverseLookup(const char *name, std::string *host);
+// The IPv4 address texts of host by the system resolver; empty when none.
+std::vector<std::string> hostAddresses(const char *host);
+// Sends reverse lookups to the DNS server at address:port instead of the
+// system's (an empty address: the system's again).  Tests only: Windows asks
+// the given address on port 53.
+void setDnsServer(const std::string &address, uint16_t port);
+}  // namespace pk::platform
