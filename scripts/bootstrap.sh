@@ -10,6 +10,7 @@ packages=(
   libcurl4-openssl-dev libssl-dev libpugixml-dev nlohmann-json3-dev libcpp-httplib-dev libcli11-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   clang libclang-rt-dev clang-format clang-tidy
+  libsnmp-dev snmp
 )
 
 missing=()

@@ -1,8 +1,8 @@
 // The storage system's snapshot and the process-wide health cache that the
 // filers' SNMP traps feed.  The cache, the trap library record and the
 // subscribed flag are guarded by the health mutex made when the library is
-// loaded; nothing sleeps or calls the trap library while holding it, except
-// the subscription itself, which a trap callback waits behind.
+// loaded; nothing sleeps or calls the trap library while holding it, since
+// the trap library may wait for a callback that waits for the mutex.
 #include "provkit/storagesystem.h"
 
 #include <cmpimacs.h>
@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -116,14 +117,15 @@ void dropTraps(const CMPIBroker *broker, WSISNMPImpl library, CMPIStatus *status
 }
 
 // Loads the trap library and subscribes to every trap; false (nothing kept)
-// when one step fails.  Called under the health mutex.
-bool subscribeTraps(const CMPIBroker *broker) {
+// when one step fails.  Runs without the health mutex: the trap library may
+// wait for a callback in flight, which waits for that mutex.
+bool subscribeTraps(const CMPIBroker *broker, WSISNMPImpl *loaded) {
   pk::StatusSlot load(nullptr);
   WSISNMPImpl library = WSI_CMPILoadSNMPImpl(broker, load.get());
   if (load.failed()) return false;
   pk::StatusSlot status(nullptr);
   size_t done = 0;
-  for (; done < kTraps.size() && status.ok(); ++done) {
+  for (; done < kTraps.size(); ++done) {
     library.SNMPTrapSubscribe(broker, kClassName, kTraps[done].trap, onHealthTrap, nullptr,
                               status.get());
     if (status.failed()) break;
@@ -140,20 +142,32 @@ bool subscribeTraps(const CMPIBroker *broker) {
     WSI_CMPIUnloadSNMPImpl(broker, unload.get(), library);
     return false;
   }
-  trapLibrary = library;
-  trapsLoaded = true;
+  *loaded = library;
   return true;
 }
 
+// Makes the health cache and the subscription once.  setupLock keeps two
+// first requests from subscribing twice; the health mutex is taken only for
+// the shared state, never around the trap library's calls.
+std::mutex setupLock;
+
 void setUpHealthCache(const CMPIBroker *broker) {
-  HealthLock lock;
-  if (!lock.held() || subscribed) return;
-  if (healthList == nullptr) healthList = WSIList_new();
-  if (healthList == nullptr) {
-    pk::logAt(broker, 1, kMessageId, "Unable to allocate Health status list!!");
-    return;
+  std::lock_guard<std::mutex> setup(setupLock);
+  {
+    HealthLock lock;
+    if (!lock.held() || subscribed) return;
+    if (healthList == nullptr) healthList = WSIList_new();
+    if (healthList == nullptr) {
+      pk::logAt(broker, 1, kMessageId, "Unable to allocate Health status list!!");
+      return;
+    }
   }
-  if (subscribeTraps(broker)) subscribed = true;
+  WSISNMPImpl library{};
+  if (!subscribeTraps(broker, &library)) return;
+  HealthLock lock;
+  trapLibrary = library;
+  trapsLoaded = true;
+  subscribed = true;
 }
 
 // The texts a trap from the filer may name as its source: its host and the
@@ -369,6 +383,7 @@ void unloadKELVAStorageSystemTraps(const CMPIBroker *broker) {
 namespace pk::testing {
 
 PK_TEST_HOOK void resetStorageSystemHealth(const CMPIBroker *broker) {
+  std::lock_guard<std::mutex> setup(setupLock);
   unloadTraps(broker);
   HealthLock lock;
   subscribed = false;

@@ -1,0 +1,9 @@
+# The storage system's snapshot and health (with the real trap listener of
+# implibs/real, found first on LD_LIBRARY_PATH, and traps sent by snmptrap to
+# loopback), its identifying information (with a DNS responder of the test's
+# own), and the iSCSI and network identifiers, against the simulated filers.
+if(TARGET cimom AND TARGET filersim)
+  provkit_test(endpoints_test SOURCES endpoints_test.cpp LIBS provkit wbemkelvai cimom filersim)
+  target_compile_definitions(endpoints_test PRIVATE
+    FILERSIM_DEFAULT_SCENARIO="${FILERSIM_SCENARIO_DIR}/default.json")
+endif()
