@@ -53,8 +53,8 @@ class DnsResponder {
       unsigned char packet[512];
       sockaddr_in from{};
       socklen_t fromLength = sizeof from;
-      ssize_t got = recvfrom(fd_, packet, sizeof packet, 0, reinterpret_cast<sockaddr *>(&from),
-                             &fromLength);
+      ssize_t got =
+          recvfrom(fd_, packet, sizeof packet, 0, reinterpret_cast<sockaddr *>(&from), &fromLength);
       if (got < 12) continue;
       std::vector<unsigned char> answer = respond(packet, static_cast<size_t>(got));
       if (!answer.empty()) {

@@ -195,9 +195,9 @@ TEST_P(EndpointsTest, PortalGroupsSettingsAndLoginStatistics) {
 // The readers of keys hand back copies and raise what their decoder raises.
 TEST_P(EndpointsTest, KeysOfPaths) {
   std::string group = instanceId("1000+a+b");
-  EXPECT_EQ(take(getPortalTagFromPortalGroup(broker, pathWith("InstanceID", group.c_str()),
-                                             &status)),
-            "1000");
+  EXPECT_EQ(
+      take(getPortalTagFromPortalGroup(broker, pathWith("InstanceID", group.c_str()), &status)),
+      "1000");
   std::string setting = instanceId("iqn.node+a+b");
   EXPECT_EQ(take(getNodeFromSettingData(broker, pathWith("InstanceID", setting.c_str()), &status)),
             "iqn.node");
@@ -209,9 +209,9 @@ TEST_P(EndpointsTest, KeysOfPaths) {
   EXPECT_EQ(take(getPortalTagFromEndpoint(broker, endpoint, &status)), "1000");
   EXPECT_EQ(take(getPortFromTCPProtocolEndpointPath(broker, pathWith("Name", "pfx:3260"), &status)),
             "3260");
-  EXPECT_EQ(take(getDeviceIDFromLANEndpointPath(broker, pathWith("Name", "IP:e0b:10.0.0.1"),
-                                                &status)),
-            "e0b");
+  EXPECT_EQ(
+      take(getDeviceIDFromLANEndpointPath(broker, pathWith("Name", "IP:e0b:10.0.0.1"), &status)),
+      "e0b");
   std::string util = "disk1:" + instanceId("uuid-1:2");
   EXPECT_EQ(take(getUUIDFromCapUtilPath(broker, pathWith("InstanceID", util.c_str()), &status)),
             "uuid-1:2");
@@ -371,8 +371,13 @@ class FilerEndpointsTest : public EndpointsTest {
       r.host = sim->host(name);
       r.user = sim->userName(name);
       r.password = sim->password(name);
-      r.filer = Filer{r.systemId.data(), r.host.data(), r.user.data(), r.password.data(),
-                      WSI_TRANSPORT_HTTP, 0, 5};
+      r.filer = Filer{r.systemId.data(),
+                      r.host.data(),
+                      r.user.data(),
+                      r.password.data(),
+                      WSI_TRANSPORT_HTTP,
+                      0,
+                      5};
     }
   }
   void TearDown() override {
@@ -508,8 +513,8 @@ TEST_P(FilerEndpointsTest, SessionParametersAndPortalTags) {
                                           &status);
   EXPECT_EQ(message(), "KELVA_iSCSIEndpointSettingData failed to format portal index");
   Filer nowhere{};
-  getTargetPortalTagFromConnectionSetting(broker, pathWith("InstanceID", setting.c_str()),
-                                          &nowhere, &status);
+  getTargetPortalTagFromConnectionSetting(broker, pathWith("InstanceID", setting.c_str()), &nowhere,
+                                          &status);
   EXPECT_EQ(message(), "KELVA_iSCSIEndpointSettingData failed to allocate server connection");
 
   EXPECT_EQ(getPortalTagFromTCPEnd(broker, pathWith("Name", "pfx:3261"), a(), &status), 1002);

@@ -132,8 +132,8 @@ bool decode(const netsnmp_pdu *pdu, int *trapNumber, std::string *source) {
     const netsnmp_variable_list *trapOid = pdu->variables;
     if (trapOid != nullptr) trapOid = trapOid->next_variable;  // after sysUpTime.0
     if (trapOid == nullptr || trapOid->type != ASN_OBJECT_ID ||
-        snmp_oid_compare(trapOid->name, trapOid->name_length, kSnmpTrapOid,
-                         kSnmpTrapOidLength) != 0) {
+        snmp_oid_compare(trapOid->name, trapOid->name_length, kSnmpTrapOid, kSnmpTrapOidLength) !=
+            0) {
       return false;
     }
     const oid *value = trapOid->val.objid;
@@ -225,17 +225,16 @@ class Listener {
   }
 
  private:
+  // Registers the transports once.  The sessions need neither configuration
+  // files, nor persistent state, nor MIB files: traps are read by number, so
+  // the library's full start-up (which loads MIB modules) is left out.
   static void initialise() {
     static std::once_flag once;
     std::call_once(once, [] {
-      // No configuration files, no persistent state, no MIB files: traps are
-      // read by number.
       netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
       netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
       netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
-      netsnmp_set_mib_directory("");
-      snmp_disable_log();
-      init_snmp(kLogId);
+      netsnmp_tdomain_init();
     });
   }
 
@@ -265,9 +264,8 @@ Listener listener;
 
 }  // namespace
 
-TRAPSINK_API void SNMPTrapSubscribe(const CMPIBroker *broker, const char *className,
-                                    int trapNumber, WSITrapCallback callback, void *data,
-                                    CMPIStatus *status) {
+TRAPSINK_API void SNMPTrapSubscribe(const CMPIBroker *broker, const char *className, int trapNumber,
+                                    WSITrapCallback callback, void *data, CMPIStatus *status) {
   if (status != nullptr) *status = CMPIStatus{CMPI_RC_OK, nullptr};
   if (callback == nullptr || className == nullptr) {
     raise(broker, status, "Trap subscription without a class or a callback");

@@ -7,3 +7,10 @@ if(TARGET cimom AND TARGET filersim)
   target_compile_definitions(endpoints_test PRIVATE
     FILERSIM_DEFAULT_SCENARIO="${FILERSIM_SCENARIO_DIR}/default.json")
 endif()
+if(TARGET cimom AND TARGET filersim AND TARGET trapsinkprv_real)
+  provkit_test(storagesystem_test SOURCES storagesystem_test.cpp
+               LIBS provkit wbemkelvai cimom filersim
+               PROPERTIES ENVIRONMENT_MODIFICATION
+                          "LD_LIBRARY_PATH=path_list_prepend:${PK_TRAPSINK_DIR}")
+  add_dependencies(storagesystem_test trapsinkprv_real)
+endif()
