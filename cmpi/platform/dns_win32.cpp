@@ -39,7 +39,7 @@ class Sockets {
 bool reverseLookup(const char *name, std::string *host) {
   if (name == nullptr || host == nullptr) return false;
   IP4_ARRAY servers{};
-  PVOID extra = nullptr;
+  PIP4_ARRAY extra = nullptr;
   {
     std::lock_guard<std::mutex> guard(serverLock);
     IN_ADDR address{};
