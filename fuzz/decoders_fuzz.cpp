@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 
+#include "network_decoders.h"
+
 namespace {
 
 // Strict, so that a decoder using or releasing an object it gave back is
@@ -52,6 +54,7 @@ CMPIObjectPath *pathWith(const CMPIBroker *broker, const char *key, const char *
 
 void decode(const CMPIBroker *broker, CMPIStatus *status, unsigned selector, char *text,
             size_t size) {
+  if (selector >= 9) return netfuzz::decode(broker, status, selector - 9, text, size);
   char *a = nullptr, *b = nullptr, *c = nullptr, *d = nullptr;
   switch (selector) {
     case 0:
@@ -113,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::memcpy(text, data + 1, size - 1);
   text[size - 1] = '\0';
   CMPIStatus status{CMPI_RC_OK, nullptr};
-  decode(broker, &status, data[0] % 9u, text, size - 1);
+  decode(broker, &status, data[0] % (9u + netfuzz::kDecoders), text, size - 1);
   clearCMPIError(broker, &status);
   std::free(text);
   check(om.liveObjects() == 0);
