@@ -70,7 +70,8 @@ void sendDatagram(uint16_t port, const std::string &bytes) {
 
 // Two filers named by address, so that traps can name them: "trap-a" at
 // 192.0.2.31 (its traps are version 1 with that agent address) and "trap-b" at
-// 127.0.0.1 (its traps are version 2c, known by their sender).
+// 127.0.0.1 (its traps are version 2c, known by their sender); "trap-c" is
+// known by a name that resolves to 127.0.0.1.
 json scenario() {
   auto filer = [](const char *name, const char *host, const char *id) {
     return json{{"name", name},
@@ -85,7 +86,8 @@ json scenario() {
                 {"fcp", {{"enabled", true}, {"nodeName", "12:34:56:78:9a:bc:de:01"}}}};
   };
   return json{{"filers", json::array({filer("trap-a", "192.0.2.31", "0101"),
-                                      filer("trap-b", "127.0.0.1", "0202")})}};
+                                      filer("trap-b", "127.0.0.1", "0202"),
+                                      filer("trap-c", "localhost", "0303")})}};
 }
 
 class StorageSystemTest : public cimom::testing::ObjectManagerTest {
@@ -99,8 +101,8 @@ class StorageSystemTest : public cimom::testing::ObjectManagerTest {
     pk::testing::resetStorageSystemHealth(broker);
     sim = std::make_unique<filersim::Simulator>(scenario());
     sim->registerInProcess();
-    for (int i = 0; i < 2; ++i) {
-      const char *name = i == 0 ? "trap-a" : "trap-b";
+    for (int i = 0; i < 3; ++i) {
+      const char *name = i == 0 ? "trap-a" : i == 1 ? "trap-b" : "trap-c";
       Reach &r = reach[i];
       r.systemId = sim->systemId(name);
       r.host = sim->host(name);
@@ -175,11 +177,12 @@ class StorageSystemTest : public cimom::testing::ObjectManagerTest {
 
   const Filer *a() { return &reach[0].filer; }
   const Filer *b() { return &reach[1].filer; }
+  const Filer *c() { return &reach[2].filer; }
 
   struct Reach {
     std::string systemId, host, user, password;
     Filer filer{};
-  } reach[2];
+  } reach[3];
   std::unique_ptr<filersim::Simulator> sim;
   uint16_t trapPort = 0;
   CMPIStatus status{CMPI_RC_OK, nullptr};
@@ -287,9 +290,12 @@ TEST_P(StorageSystemTest, HealthFollowsTrapsAndTheFilerCache) {
   EXPECT_EQ(healthBecomes(a(), 25), 25);
   EXPECT_EQ(get(a(), 1)->healthState, 25);
 
-  // Version 2c, known by the sender's address.
+  // Version 2c, known by the sender's address, also for a filer whose host
+  // name resolves to it.
+  EXPECT_EQ(get(c())->healthState, 5);
   trapV2(".1.3.6.1.3.9999.0.113");
   EXPECT_EQ(healthBecomes(b(), 25), 25);
+  EXPECT_EQ(get(c())->healthState, 25);
   EXPECT_EQ(healthBecomes(a(), 25), 25);
 
   // What the listener drops leaves the health as it was; it keeps listening.

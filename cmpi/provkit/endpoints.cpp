@@ -8,6 +8,7 @@
 #include <cmpimacs.h>
 #include <wbemkelvai/wsistorage.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +36,8 @@ constexpr const char *kTimeToWaitOid = ".1.3.6.1.3.9999.1.6.1.1.14";
 constexpr const char *kTimeToRetainOid = ".1.3.6.1.3.9999.1.6.1.1.15";
 
 constexpr const char *kNotAvailable = "Not Available";
+// More portal entries than a filer's tables can hold.
+constexpr unsigned long kMostPortals = 65535;
 
 // Reads a whole text of decimal digits that fits 32 bits.
 bool readUnsigned(const char *text, uint32_t *out) {
@@ -188,6 +191,9 @@ std::string sessionPortalTag(WSIServerInfo *connection, uint32_t sessionIndex) {
     WsiText countText(raw);
     count = countText ? std::strtoul(countText.get(), nullptr, 10) : 0;
   }
+  // Each entry costs a request: a count no filer can have (a damaged answer)
+  // must not keep the caller asking for ever.
+  count = std::min(count, kMostPortals);
   for (unsigned long n = 1; n <= count; ++n) {
     raw = nullptr;
     int read = getObjectID1(connection, kPortalValueOid, n, &raw);

@@ -170,28 +170,33 @@ void setUpHealthCache(const CMPIBroker *broker) {
   subscribed = true;
 }
 
-// The texts a trap from the filer may name as its source: its host and the
-// host's addresses.
-std::vector<std::string> namesOf(const Filer *filer) {
-  std::vector<std::string> names;
-  if (filer->host == nullptr) return names;
-  names.emplace_back(filer->host);
-  for (std::string &address : pk::platform::hostAddresses(filer->host))
-    names.push_back(std::move(address));
-  return names;
-}
-
-// The health the cache holds for the filer: the first entry naming it, else OK.
-uint16_t cachedHealth(const Filer *filer) {
-  std::vector<std::string> names = namesOf(filer);
-  HealthLock lock;
-  if (!lock.held()) return kHealthOk;
+// The first entry whose source is one of names; null when none.
+const HealthEntry *entryNaming(const std::vector<std::string> &names) {
   for (WSIListPos *p = WSIList_getFirst(healthList); p != nullptr; p = WSIList_getNext(p)) {
     auto *entry = static_cast<HealthEntry *>(WSIList_getElement(p));
     for (const std::string &name : names)
-      if (strCompare(entry->source, name.c_str()) == 0) return entry->health;
+      if (strCompare(entry->source, name.c_str()) == 0) return entry;
   }
-  return kHealthOk;
+  return nullptr;
+}
+
+// The health the cache holds for the filer: the first entry naming it (by its
+// host as written, else by one of the host's addresses), else OK.  The host
+// is resolved only when some trap came and none names it as written, so that
+// a filer without traps costs no name lookup.
+uint16_t cachedHealth(const Filer *filer) {
+  if (filer->host == nullptr) return kHealthOk;
+  {
+    HealthLock lock;
+    if (!lock.held() || WSIList_isEmpty(healthList)) return kHealthOk;
+    if (const HealthEntry *entry = entryNaming({filer->host})) return entry->health;
+  }
+  std::vector<std::string> addresses = pk::platform::hostAddresses(filer->host);
+  if (addresses.empty()) return kHealthOk;
+  HealthLock lock;
+  if (!lock.held()) return kHealthOk;
+  const HealthEntry *entry = entryNaming(addresses);
+  return entry != nullptr ? entry->health : kHealthOk;
 }
 
 // The health of the filer's cache entry; 0 with the reason in status.
@@ -244,16 +249,16 @@ int64_t now() {
   return static_cast<int64_t>(t.tv_sec);
 }
 
-// Drops the subscription when the library leaves the process, so that no trap
-// library keeps a callback into unloaded code.
+// Lets the trap library go when provkit leaves the process without
+// unloadKELVAStorageSystemTraps: unloading it stops its listener, so that no
+// callback reaches code that is gone.  Its subscribe functions are not called
+// here: at process exit its own state may already be torn down.
 struct TrapsAtUnload {
   TrapsAtUnload() = default;
   TrapsAtUnload(const TrapsAtUnload &) = delete;
   TrapsAtUnload &operator=(const TrapsAtUnload &) = delete;
   ~TrapsAtUnload() {
     if (!trapsLoaded) return;
-    for (const TrapHealth &t : kTraps)
-      trapLibrary.SNMPTrapUnSubscribe(nullptr, kClassName, t.trap, nullptr);
     pk::StatusRecord record;
     WSIUnloadLib(trapLibrary.handle, record.get());
     trapsLoaded = false;
@@ -290,13 +295,13 @@ uint16_t getCFOperationalStatus(const CMPIBroker *broker, CMPIStatus *status, co
     if (info != nullptr && info->online == 0) return 12;
     pk::StatusRecord record;
     KELVACFStatus *cf = getCFStatus(filer, record.get());
-    if (cf == nullptr || record.failed()) {
+    if (record.failed()) {
       freeCFStatus(cf);
       raiseCMPIErrorKELVA(broker, slot.get(), record.get());
       return 0;
     }
-    uint16_t result = 2;
-    if (cf->state != nullptr) {
+    uint16_t result = 2;  // also without a takeover record or state
+    if (cf != nullptr && cf->state != nullptr) {
       for (const char *degraded :
            {"TAKEOVER SCHEDULED", "TAKEOVER STARTED", "TAKEOVER", "GIVEBACK STARTED"}) {
         if (strCompare(cf->state, degraded) == 0) result = 3;

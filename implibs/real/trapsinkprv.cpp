@@ -22,6 +22,7 @@
 #include <provkit/loader.h>
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <sys/select.h>
 
 #include <atomic>
@@ -182,6 +183,8 @@ int afterParse(netsnmp_session *, netsnmp_pdu *, int result) {
   return 1;
 }
 
+std::mutex netSnmpLock;
+
 // The listener: one session on the configured transport and a thread reading it.
 class Listener {
  public:
@@ -225,17 +228,28 @@ class Listener {
   }
 
  private:
-  // Registers the transports once.  The sessions need neither configuration
-  // files, nor persistent state, nor MIB files: traps are read by number, so
-  // the library's full start-up (which loads MIB modules) is left out.
+  // Starts net-snmp once per process.  net-snmp keeps what it
+  // registers for the life of the process, so it is pinned in memory: this
+  // library may be unloaded and loaded again, net-snmp stays, and what it
+  // registered stays reachable.  Traps are read by number, so neither
+  // configuration files, nor persistent state, nor MIB files are read; the
+  // first of those settings also marks net-snmp as started for a later load.
   static void initialise() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-      netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
-      netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
-      netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
-      netsnmp_tdomain_init();
-    });
+    std::lock_guard<std::mutex> guard(netSnmpLock);
+    Dl_info where{};
+    if (dladdr(reinterpret_cast<void *>(&netsnmp_tdomain_init), &where) != 0 &&
+        where.dli_fname != nullptr) {
+      (void)dlopen(where.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    }
+    if (netsnmp_ds_get_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS) != 0) {
+      return;
+    }
+    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
+    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
+    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
+    // The first session set-up registers the transports, once per process.
+    netsnmp_session unused;
+    snmp_sess_init(&unused);
   }
 
   void run() {
