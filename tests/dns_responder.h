@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,7 +26,10 @@ class DnsResponder {
     sockaddr_in at{};
     at.sin_family = AF_INET;
     at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr *>(&at), sizeof at);
+    if (bind(fd_, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0) {
+      close(fd_);
+      throw std::runtime_error("the DNS responder has no port");
+    }
     socklen_t length = sizeof at;
     getsockname(fd_, reinterpret_cast<sockaddr *>(&at), &length);
     port_ = ntohs(at.sin_port);

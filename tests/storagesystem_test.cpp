@@ -39,7 +39,10 @@ uint16_t freeUdpPort() {
   sockaddr_in at{};
   at.sin_family = AF_INET;
   at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr *>(&at), sizeof at);
+  if (bind(fd, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0) {
+    close(fd);
+    return 0;
+  }
   socklen_t length = sizeof at;
   getsockname(fd, reinterpret_cast<sockaddr *>(&at), &length);
   close(fd);
