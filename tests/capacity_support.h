@@ -1,4 +1,5 @@
-// What the capacity and pool tests share: the object manager, the simulated
+// What the capacity and pool tests share: the object manager (unless
+// CAPACITY_WITHOUT_CIMOM: the build has none, as under Wine), the simulated
 // filers of tests/data/capacity.json in process, their filer records, a
 // connection for the reserve queries and the cached aggregate records.
 //
@@ -22,10 +23,8 @@
 //   cap-empty no aggregates; disks spare 1, pending 2, reconstructing 4.
 #pragma once
 
-#include <cimom/cimom.h>
-#include <cimom/testing.h>
-#include <gmock/gmock.h>
 #include <cmpimacs.h>
+#include <gmock/gmock.h>
 #include <wbemkelvai/wsiapi.h>
 #include <wbemkelvai/wsistorage.h>
 
@@ -35,6 +34,11 @@
 
 #include "filersim/filersim.h"
 #include "support.h"
+
+#ifndef CAPACITY_WITHOUT_CIMOM
+#include <cimom/cimom.h>
+#include <cimom/testing.h>
+#endif
 
 namespace captest {
 
@@ -65,10 +69,10 @@ struct Record {
   std::string text() const { return s.message != nullptr ? s.message : ""; }
 };
 
-class CapacityFixture : public cimom::testing::ObjectManagerTest {
- protected:
-  void SetUp() override {
-    ObjectManagerTest::SetUp();
+// The simulated filers in process, with their records and connections.
+class Filers {
+ public:
+  Filers() {
     sim = filersim::Simulator::fromFile(pktest::testData("capacity.json"));
     sim->registerInProcess();
     for (const char *name : {"cap-a", "cap-big", "cap-empty"}) {
@@ -88,16 +92,15 @@ class CapacityFixture : public cimom::testing::ObjectManagerTest {
                                       WSI_TRANSPORT_HTTP, 0));
     }
   }
-  void TearDown() override {
+  ~Filers() {
     for (Reach &r : reach) {
       Record record;
       FilerCache_deleteEntry(&r.filer, record.get());  // the cache is process-wide
       r.server.reset();
     }
-    sim.reset();
-    clear();
-    ObjectManagerTest::TearDown();
   }
+  Filers(const Filers &) = delete;
+  Filers &operator=(const Filers &) = delete;
 
   static int index(const std::string &name) {
     return name == "cap-a" ? 0 : name == "cap-big" ? 1 : 2;
@@ -105,7 +108,7 @@ class CapacityFixture : public cimom::testing::ObjectManagerTest {
   const Filer *filer(const char *name = "cap-a") { return &reach[index(name)].filer; }
   WSIServerInfo *server(const char *name = "cap-a") { return reach[index(name)].server.get(); }
 
-  // The cached record of the aggregate, owned by the fixture.
+  // The cached record of the aggregate, owned by this object.
   const KELVAAggregate *aggr(const char *name, const char *filerName = "cap-a") {
     auto list = std::make_unique<List>(freeAggregateInfo);
     Record record;
@@ -133,14 +136,47 @@ class CapacityFixture : public cimom::testing::ObjectManagerTest {
     ASSERT_TRUE(send("volume-offline", {{"name", volume}}, filerName));
   }
 
+  struct Reach {
+    std::string systemId, host, user, password;
+    Filer filer{};
+    std::unique_ptr<WSIServerInfo, void (*)(WSIServerInfo *)> server{nullptr, destroyServerInfo};
+  };
+  std::unique_ptr<filersim::Simulator> sim;
+  Reach reach[3];
+  std::vector<std::unique_ptr<List>> held;
+};
+
+#ifndef CAPACITY_WITHOUT_CIMOM
+// The filers under the embedded object manager, at both CMPI levels.
+class CapacityFixture : public cimom::testing::ObjectManagerTest {
+ protected:
+  void SetUp() override {
+    ObjectManagerTest::SetUp();
+    filers = std::make_unique<Filers>();
+    sim = filers->sim.get();
+  }
+  void TearDown() override {
+    filers.reset();
+    clear();
+    ObjectManagerTest::TearDown();
+  }
+
+  const Filer *filer(const char *name = "cap-a") { return filers->filer(name); }
+  WSIServerInfo *server(const char *name = "cap-a") { return filers->server(name); }
+  const KELVAAggregate *aggr(const char *name, const char *filerName = "cap-a") {
+    return filers->aggr(name, filerName);
+  }
+  void offline(const char *volume, const char *filerName = "cap-a") {
+    filers->offline(volume, filerName);
+  }
+
   // The status's message (released) and a clean status for the next call.
   std::string message() {
     std::string text = takeMessage(status);
     status.rc = CMPI_RC_OK;
     return text;
   }
-  void clear() { clearCMPIErrorLocal(); }
-  void clearCMPIErrorLocal() {
+  void clear() {
     if (status.msg != nullptr) CMRelease(status.msg);
     status = {CMPI_RC_OK, nullptr};
   }
@@ -151,15 +187,10 @@ class CapacityFixture : public cimom::testing::ObjectManagerTest {
     return out;
   }
 
-  struct Reach {
-    std::string systemId, host, user, password;
-    Filer filer{};
-    std::unique_ptr<WSIServerInfo, void (*)(WSIServerInfo *)> server{nullptr, destroyServerInfo};
-  };
-  Reach reach[3];
-  std::unique_ptr<filersim::Simulator> sim;
-  std::vector<std::unique_ptr<List>> held;
+  std::unique_ptr<Filers> filers;
+  filersim::Simulator *sim = nullptr;
   CMPIStatus status{CMPI_RC_OK, nullptr};
 };
+#endif
 
 }  // namespace captest
