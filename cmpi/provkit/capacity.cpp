@@ -323,6 +323,17 @@ bool inTexts(const char *text, std::initializer_list<const char *> texts) {
   return false;
 }
 
+// The texts the status values test for membership (containsString tables).
+const char *kOtherExtentStates[] = {"copying",         "degraded",    "foreign",
+                                    "mirror degraded", "out-of-date", nullptr};
+const char *kRecalculating[] = {"ironing", "resynching", nullptr};
+const char *kParityRaid[] = {"raid4", "raid_tw", nullptr};
+
+// Membership for the status values: a missing text is in no table.
+bool member(const char *text, const char **table) {
+  return text != nullptr && containsString(text, table) != 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -705,15 +716,14 @@ void addExtentStatusStates(const CMPIBroker *broker, CMPIStatus *status, const c
   pk::StatusSlot st(status);
   pk::cEdgeVoid(broker, st.get(), [&] {
     CMPIStatus *s = st.get();
-    if (inTexts(state, {"copying", "degraded", "foreign", "mirror degraded", "out-of-date"}))
-      putOne(broker, s, 0, list);                                         // Other
+    if (member(state, kOtherExtentStates)) putOne(broker, s, 0, list);    // Other
     if (equals(state, "online")) putOne(broker, s, 2, list);              // None/Not Applicable
     if (equals(state, "failed")) putOne(broker, s, 3, list);              // Broken
     if (equals(raidStatus, "growing")) putOne(broker, s, 5, list);        // Dynamic Reconfig
     if (equals(raidStatus, "initializing")) putOne(broker, s, 10, list);  // Readying
     if (equals(raidStatus, "reconstruct")) putOne(broker, s, 11, list);   // Rebuild
-    if (inTexts(raidStatus, {"ironing", "resynching"})) putOne(broker, s, 12, list);  // Recalculate
-    if (equals(raidStatus, "verifying")) putOne(broker, s, 14, list);  // Verify In Progress
+    if (member(raidStatus, kRecalculating)) putOne(broker, s, 12, list);  // Recalculate
+    if (equals(raidStatus, "verifying")) putOne(broker, s, 14, list);     // Verify In Progress
   });
 }
 
@@ -728,8 +738,8 @@ void addVolumeOperationalStatusStates(const CMPIBroker *broker, CMPIStatus *stat
       putOne(broker, s, value, list);
       appended = true;
     };
-    if (equals(state, "online") && (inTexts(raidStatus, {"raid4", "raid_tw"}) ||
-                                    (raid0Accepted != 0 && equals(raidStatus, "raid0")))) {
+    if (equals(state, "online") &&
+        (member(raidStatus, kParityRaid) || (raid0Accepted != 0 && equals(raidStatus, "raid0")))) {
       put(2);  // OK
     }
     if (equals(state, "failed") || equals(raidStatus, "unrecoverable")) put(6);  // Error
