@@ -333,6 +333,19 @@ TEST_P(CapacityTest, ListsThatCannotBeMadeSayWhich) {
     getLUNBytesForConcretePoolOrExtent(broker, &status, filer(), aggr1, &out, &second);
   }
   EXPECT_EQ(message(), " Insuficcient memory");
+  // The copy of the first LUN's path, after both lists and their records.
+  before = wsiTestAllocationCount();
+  {
+    List luns(freeLunInfo);
+    captest::Record record;
+    getLunInfo(record.get(), filer(), nullptr, nullptr, nullptr, 0, nullptr, luns.list);
+  }
+  unsigned long long lunList = wsiTestAllocationCount() - before;
+  {
+    pktest::FailingAllocation failing(volumeList + lunList + 1);
+    getLUNBytesForConcretePoolOrExtent(broker, &status, filer(), aggr1, &out, &second);
+  }
+  EXPECT_EQ(message(), " Can not copy lunpath.");
   // Files computed at the end leave the output alone after a failure.
   out = 77;
   {

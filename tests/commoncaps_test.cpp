@@ -226,6 +226,13 @@ TEST_P(CommonCapsTest, ConsumedSpaceAndItsApproximation) {
               ::testing::ElementsAre(
                   "Volume unavailable or offline -attempting to approximate total size"));
 
+  // No connection can be made for the command line: that failure replaces the query's.
+  Filer hostless = *filer();
+  hostless.host = nullptr;
+  Record noConnection;
+  EXPECT_EQ(getVolumeTotalSpaceConsumed(broker, &hostless, vols[1], noConnection.get()), 0u);
+  EXPECT_EQ(noConnection.text(), "create server connection failed");
+
   // A size the console prints in k is no approximation: the output and the reason are logged.
   List small(freeVolumeInfo);
   Record other;
