@@ -256,6 +256,25 @@ TEST_P(CommonCapsTest, ConsumedSpaceAndItsApproximation) {
   EXPECT_FALSE(luns.failed());
 }
 
+TEST_P(CommonCapsTest, TheCommandLineAnswersOverHttpToo) {
+  filersim::HttpServer http(*sim, "cap-a");
+  Filer viaHttp = *filer();
+  viaHttp.host = const_cast<char *>("127.0.0.1");
+  viaHttp.connParam2 = http.port();
+  Record dropped;
+  FilerCache_deleteEntry(&viaHttp, dropped.get());  // read through this transport only
+  List volumes(freeVolumeInfo);
+  Record record;
+  ASSERT_NE(getVolumeInfo(record.get(), &viaHttp, nullptr, "volB", nullptr, 3, 0, volumes.list), 0)
+      << record.text();
+  offline("volB");
+  EXPECT_EQ(getVolumeTotalSpaceConsumed(broker, &viaHttp, volumes.records<KELVAVolume>()[0],
+                                        record.get()),
+            50 * G);
+  EXPECT_TRUE(record.failed());
+  FilerCache_deleteEntry(&viaHttp, dropped.get());
+}
+
 TEST_P(CommonCapsTest, ConcretePoolsOfAFiler) {
   // aggr1: 210 managed + volA 100 + volB 50; trad1: 10 + lun4 3; aggr2: 20 + volC 10.
   List list(freePools);
