@@ -347,6 +347,25 @@ TEST_P(StorageSystemTest, AFailedSubscriptionIsDroppedAndTriedAgain) {
   EXPECT_EQ(healthBecomes(a(), 30), 30);
 }
 
+// Without memory for the health list nothing is subscribed: the record is
+// built with the filer cache's health, and the next request tries again.
+TEST_P(StorageSystemTest, NoHealthListMeansNoSubscription) {
+  sim->mutate("trap-a", [](json &f) { f["health"] = "degraded"; });
+  System s;
+  {
+    pktest::FailingAllocation oom(1);  // the health list is the first thing made
+    s = get(a());
+  }
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->healthState, 15);
+  EXPECT_EQ(logsAt(1), std::vector<std::string>{"Unable to allocate Health status list!!"});
+  EXPECT_TRUE(portIsFree(trapPort));
+  s = get(a());
+  EXPECT_FALSE(portIsFree(trapPort));
+  trapV1(111);
+  EXPECT_EQ(healthBecomes(a(), 30), 30);
+}
+
 CIMOM_INSTANTIATE(StorageSystemTest);
 
 // ---- Identifying information ----------------------------------------------------------
