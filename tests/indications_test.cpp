@@ -741,7 +741,8 @@ TEST_P(IndicationsTest, LunRequestsChangeTheListingAndAnswerTheirErrorNumbers) {
   EXPECT_EQ(after[before - 1], (std::pair<std::string, uint64_t>{"SIM000000000", 2048}));
   EXPECT_EQ(after[before], (std::pair<std::string, uint64_t>{"SIM000000001 off", 8192}));
   // The forced destroy took the LUN's map along.
-  for (const auto &igroup : sim->state(a)["storage"]["igroups"])
+  const nlohmann::json state = sim->state(a);
+  for (const auto &igroup : state["storage"]["igroups"])
     for (const auto &map : igroup["maps"]) EXPECT_NE(map["path"], "/vol/volA/lun1");
 }
 

@@ -79,7 +79,9 @@ class MachineLock {
   }
 
  private:
-  bool missing() const { return machine_ == nullptr || machine_->mutex == nullptr; }
+  bool missing() const {
+    return broker_ == nullptr || machine_ == nullptr || machine_->mutex == nullptr;
+  }
   const CMPIBroker *broker_;
   IndMachine *machine_;
   bool held_ = false;
@@ -740,7 +742,8 @@ char *getSourceInstanceModelPath(const CMPIBroker *broker, const CMPIInstance *i
 char *escapeAssociationPath(const char *text) {
   if (text == nullptr) return nullptr;
   const char *antecedent = std::strstr(text, "Antecedent");
-  if (antecedent == nullptr) return nullptr;
+  // The search for Dependent starts after "Antecedent=", which must be there.
+  if (antecedent == nullptr || std::strlen(antecedent) < 11) return nullptr;
   const char *dependent = std::strstr(antecedent + 11, "Dependent");
   if (dependent == nullptr) return nullptr;
   // Each escape adds one character; the output stays within this size and
