@@ -23,6 +23,7 @@
 
 #include "filersim/filersim.h"
 #include "ops_support.h"
+#include "provkit/indications_hooks.h"
 
 namespace {
 
@@ -577,6 +578,90 @@ TEST_P(IndicationsPollTest, ManyThreadsSubscribeWhilePolling) {
   EXPECT_TRUE(eventually([&] { return !running(); }));
   done = true;
   clock.join();
+}
+
+TEST_P(IndicationsPollTest, StoppingTheMachineEndsItsThreadAndForgetsItsLock) {
+  subscribeAll();
+  cycle();
+  stop();
+  EXPECT_EQ(machine.thread, nullptr);
+  EXPECT_EQ(machine.classPath, nullptr);
+  EXPECT_EQ(machine.mutex, nullptr);
+  EXPECT_EQ(machine.threadContext, nullptr);
+  EXPECT_EQ(machine.indImpl.handle, nullptr);
+  EXPECT_TRUE(traced("Stopping Polling Thread"));
+  // Started again, it is idle and takes a new subscription in any namespace.
+  ASSERT_EQ(startIndMachine(broker, &machine).rc, CMPI_RC_OK);
+  EXPECT_EQ(activate("CIM_InstCreation", "root/other").rc, CMPI_RC_OK);
+  EXPECT_EQ(counts(), (std::vector<int>{1, 0, 0, 0}));
+}
+
+// ---- The comparison of two polls ------------------------------------------------
+
+struct Element {
+  std::string key;
+  int size;
+};
+
+int compareElements(const void *first, const void *second, int keysOnly) {
+  const auto *a = static_cast<const Element *>(first);
+  const auto *b = static_cast<const Element *>(second);
+  return a->key == b->key && (keysOnly != 0 || a->size == b->size) ? 1 : 0;
+}
+
+// A snapshot of (filer, elements) entries over elements the test keeps.
+struct Snapshot {
+  explicit Snapshot(const std::vector<std::pair<std::string, std::vector<Element *>>> &filers)
+      : list(WSIList_new()) {
+    for (const auto &[id, elements] : filers) {
+      auto *entry = new pk::testing::IndSnapshotEntry{
+          static_cast<Filer *>(wsicalloc(1, sizeof(Filer))), WSIList_new()};
+      entry->filer->systemId = wsistrdup(id.c_str());
+      entry->filer->host = wsistrdup((id + ".test").c_str());
+      for (Element *element : elements) WSIList_append(entry->elements, element);
+      WSIList_append(list, entry);
+    }
+  }
+  ~Snapshot() {
+    for (WSIListPos *p = WSIList_getFirst(list); p != nullptr; p = WSIList_getNext(p)) {
+      auto *entry = static_cast<pk::testing::IndSnapshotEntry *>(WSIList_getElement(p));
+      freeFiler(entry->filer);
+      WSIList_free(entry->elements, nullptr);
+      delete entry;
+    }
+    WSIList_free(list, nullptr);
+  }
+  WSIList *list;
+};
+
+TEST(IndicationComparison, PartnersAreFoundInAnyOrderAndOnlyOnTheSameFiler) {
+  Element a{"a", 1}, b{"b", 1}, c{"c", 1}, d{"d", 1};
+  Element a2{"a", 2}, e{"e", 1}, other{"b", 1};
+  // kelva-2 moves from the end to the front, kelva-1's elements come reversed;
+  // b leaves kelva-1 but a b of the same key appears on kelva-2.
+  Snapshot before({{"kelva-1", {&a, &b, &c, &d}}, {"kelva-2", {}}});
+  Snapshot after({{"kelva-2", {&other}}, {"kelva-1", {&e, &d, &c, &a2}}});
+  WSIIndImpl impl{};
+  impl.compareIndElements = compareElements;
+  std::vector<std::string> found;
+  size_t count = pk::testing::comparePolls(
+      impl, before.list, after.list, PK_IND_CREATE | PK_IND_DELETE | PK_IND_MODIFY,
+      [&](const char *className, const Filer *filer, const void *element, const void *previous) {
+        std::string line = std::string(className) + " " + filer->systemId + " " +
+                           static_cast<const Element *>(element)->key;
+        if (previous != nullptr)
+          line += " was " + std::to_string(static_cast<const Element *>(previous)->size);
+        found.push_back(line);
+      });
+  EXPECT_EQ(found, (std::vector<std::string>{
+                       "CIM_InstCreation kelva-2 b", "CIM_InstCreation kelva-1 e",
+                       "CIM_InstModification kelva-1 a was 1", "CIM_InstDeletion kelva-1 b"}));
+  EXPECT_EQ(count, 4u);
+  // Only the types asked for are looked for.
+  EXPECT_EQ(pk::testing::comparePolls(impl, before.list, after.list, PK_IND_DELETE, nullptr), 1u);
+  EXPECT_EQ(pk::testing::comparePolls(impl, after.list, after.list,
+                                      PK_IND_CREATE | PK_IND_DELETE | PK_IND_MODIFY, nullptr),
+            0u);
 }
 
 // ---- Model paths -----------------------------------------------------------------
