@@ -236,8 +236,7 @@ int decodeShare(char *instanceID, char **systemOut1, char **systemOut2, int32_t 
   char *system1 = nullptr;
   char *system2 = nullptr;
   char *local = nullptr;
-  if (getFilerAndNameFromInstanceId(status, instanceID, &system1, &system2, &local) == 0)
-    return 0;
+  if (getFilerAndNameFromInstanceId(status, instanceID, &system1, &system2, &local) == 0) return 0;
   char *colon = local != nullptr ? std::strchr(local, ':') : nullptr;
   if (colon == nullptr || colon == local) {
     setRecord(status, "Unable to isolate share protocol in 'InstanceID'");
@@ -388,7 +387,8 @@ bool addRootHosts(WSIElement *rule, WSIList *hosts, KELVAStatus *status) {
 bool addFlavors(WSIElement *rule, WSIServerInfo *server, KELVAStatus *status) {
   Element request = pk::filer::element("nfs-get-supported-sec-flavors", kSource, __LINE__);
   if (request == nullptr) {
-    setRecord(status, "File Export Subsystem: Failed to create 'nfs-get-supported-sec-flavors' api");
+    setRecord(status,
+              "File Export Subsystem: Failed to create 'nfs-get-supported-sec-flavors' api");
     return false;
   }
   Element answer = send(server, request, status);
@@ -536,8 +536,7 @@ void nfsDelete(const Filer *filer, const ExportedShare *share, KELVAStatus *stat
 }
 
 bool knownType(const ExportedShare *share, KELVAStatus *status) {
-  if (share != nullptr &&
-      (share->type == PK_SHARE_TYPE_CIFS || share->type == PK_SHARE_TYPE_NFS))
+  if (share != nullptr && (share->type == PK_SHARE_TYPE_CIFS || share->type == PK_SHARE_TYPE_NFS))
     return true;
   setRecord(status, "Exported Share Type unspecified");
   return false;
@@ -546,8 +545,7 @@ bool knownType(const ExportedShare *share, KELVAStatus *status) {
 void createShare(const Filer *filer, const ExportedShare *share, char **pathOut,
                  KELVAStatus *status) {
   if (!knownType(share, status)) return;
-  pk::filer::Volume volume =
-      pk::filer::firstVolume(filer, share->fileSystem, 0, status, kNoMemory);
+  pk::filer::Volume volume = pk::filer::firstVolume(filer, share->fileSystem, 0, status, kNoMemory);
   if (failed(status)) return;
   if (volume == nullptr) {
     setRecord(status, "Volume Filesystem with UUID specified does not exist");
@@ -614,27 +612,25 @@ const FileExportSetting *chooseBestFileExportSetting(const CMPIBroker *broker, c
                                                      const CMPIInstance *instance,
                                                      const char *label, CMPIStatus *status) {
   pk::StatusSlot st(status);
-  return pk::cEdge(broker, st.get(), static_cast<const FileExportSetting *>(nullptr),
-                   [&]() -> const FileExportSetting * {
-                     CMPIData protocol =
-                         getEmbPropertyFromInst(broker, "FileSharingProtocol", label, CMPI_uint16,
-                                                instance, 1, st.get());
-                     if (st.failed()) return nullptr;
-                     pk::StatusRecord record;
-                     SettingList settings(
-                         getFileExportSettings(filer, PK_SHARES_ALL, record.get()));
-                     if (settings == nullptr) {
-                       raiseCMPIErrorKELVA(broker, st.get(), record.get());
-                       return nullptr;
-                     }
-                     for (WSIListPos *at = WSIList_getFirst(settings.get()); at != nullptr;
-                          at = WSIList_getNext(at)) {
-                       auto *setting = static_cast<const FileExportSetting *>(
-                           WSIList_getElement(at));
-                       if (setting->fileSharingProtocol == protocol.value.uint16) return setting;
-                     }
-                     return nullptr;
-                   });
+  return pk::cEdge(
+      broker, st.get(), static_cast<const FileExportSetting *>(nullptr),
+      [&]() -> const FileExportSetting * {
+        CMPIData protocol = getEmbPropertyFromInst(broker, "FileSharingProtocol", label,
+                                                   CMPI_uint16, instance, 1, st.get());
+        if (st.failed()) return nullptr;
+        pk::StatusRecord record;
+        SettingList settings(getFileExportSettings(filer, PK_SHARES_ALL, record.get()));
+        if (settings == nullptr) {
+          raiseCMPIErrorKELVA(broker, st.get(), record.get());
+          return nullptr;
+        }
+        for (WSIListPos *at = WSIList_getFirst(settings.get()); at != nullptr;
+             at = WSIList_getNext(at)) {
+          auto *setting = static_cast<const FileExportSetting *>(WSIList_getElement(at));
+          if (setting->fileSharingProtocol == protocol.value.uint16) return setting;
+        }
+        return nullptr;
+      });
 }
 
 WSIList *getAllShares(const Filer *filer, int which, const char *mountFilter,

@@ -41,9 +41,8 @@ using VolumeList = std::unique_ptr<WSIList, VolumeListFree>;
 // A new connection made from the filer record; null when it cannot be made.
 inline Server connect(const Filer *filer, const char *file, int line) {
   if (filer == nullptr) return Server();
-  return Server(_createServerInfo(filer->host, filer->userName, filer->password,
-                                  filer->connParam3, filer->connParam1, filer->connParam2, file,
-                                  line));
+  return Server(_createServerInfo(filer->host, filer->userName, filer->password, filer->connParam3,
+                                  filer->connParam1, filer->connParam2, file, line));
 }
 
 // A new element named name, recorded with the caller's source place.

@@ -162,8 +162,7 @@ const FSSetting *chooseSetting(const CMPIBroker *broker, const CMPIInstance *ins
     refuse(broker, status, "%s : DataExtentsSharing property must be 1, or unspecified", label);
     return nullptr;
   }
-  if (!optionalUint16(broker, instance, "FilenameCaseAttributes", label, status, &present,
-                      &value))
+  if (!optionalUint16(broker, instance, "FilenameCaseAttributes", label, status, &present, &value))
     return nullptr;
   if (present && value > 1) {
     refuse(broker, status, "%s : FilenameCaseAttributes property must be 0,1, or unspecified",
@@ -263,8 +262,7 @@ void destroy(const Filer *filer, const KELVAVolume *volume, KELVAStatus *status)
 
 // Reads one batch of sessions: true when the volume is among their volumes.
 // *more stays true only while the batch held sessions.
-bool batchUses(const WSIElement *answer, const char *volumeName, bool *more,
-               KELVAStatus *status) {
+bool batchUses(const WSIElement *answer, const char *volumeName, bool *more, KELVAStatus *status) {
   *more = false;
   WSIElement *sessions = getChildElement(answer, "cifs-sessions");
   if (sessions == nullptr) return false;
@@ -453,8 +451,8 @@ const FSSetting *chooseBestFileSystemSetting(const CMPIBroker *broker, const Fil
                    [&] { return chooseSetting(broker, instance, label, st.get()); });
 }
 
-void takeFileSystemOfflineNoCache(const Filer *filer, const KELVAVolume *volume,
-                                  int32_t cifsDelay, KELVAStatus *status) {
+void takeFileSystemOfflineNoCache(const Filer *filer, const KELVAVolume *volume, int32_t cifsDelay,
+                                  KELVAStatus *status) {
   pk::RecordSlot record(status);
   pk::cEdge(
       0,

@@ -49,8 +49,8 @@ typedef struct ExportedShare {
   const char *comment;      /* CIFS comment, or null */
   const char *name;         /* CIFS: share name; NFS: path name of an existing export rule */
   const char *anon;         /* NFS: value for "anon", or null */
-  WSIList *rootHosts; /* NFS: texts of the hosts given root access, or null; an empty text
-                         makes the hosts after it negated entries */
+  WSIList *rootHosts;       /* NFS: texts of the hosts given root access, or null; an empty text
+                               makes the hosts after it negated entries */
 } ExportedShare;
 
 /* New list of setting pointers: which 1 CIFS, 2 NFS, 3 both (NFS first), else empty; null with
@@ -61,8 +61,7 @@ PK_EXPORT WSIList *getFileExportSettings(const Filer *filer, int which, KELVASta
 PK_EXPORT void freeFileExportSettings(WSIList *settings);
 
 /* The setting whose name equals name exactly, or null (no failure when none matches). */
-PK_EXPORT const FileExportSetting *getFileExportSettingByName(const Filer *filer,
-                                                              const char *name,
+PK_EXPORT const FileExportSetting *getFileExportSettingByName(const Filer *filer, const char *name,
                                                               KELVAStatus *status);
 
 /* The "nfs" setting, else (the record cleared) the "cifs" setting. */

@@ -54,8 +54,7 @@ PK_EXPORT KELVAVolume *getFileSystemFromUUID(const Filer *filer, const char *ide
 
 /* The setting that the setting-data instance asks for, or null; a property that breaks a
  * rule is raised into status (rc 4, label at the start of the message).  Filer not read. */
-PK_EXPORT const FSSetting *chooseBestFileSystemSetting(const CMPIBroker *broker,
-                                                       const Filer *filer,
+PK_EXPORT const FSSetting *chooseBestFileSystemSetting(const CMPIBroker *broker, const Filer *filer,
                                                        const CMPIInstance *instance,
                                                        const char *label, CMPIStatus *status);
 
@@ -71,8 +70,7 @@ PK_EXPORT void destroyFileSystem(const Filer *filer, const KELVAVolume *volume,
 
 /* 1 when some CIFS session of the filer uses the volume, else 0 (also on failure, with the
  * record set). */
-PK_EXPORT int isFileSystemInUse(const Filer *filer, const KELVAVolume *volume,
-                                KELVAStatus *status);
+PK_EXPORT int isFileSystemInUse(const Filer *filer, const KELVAVolume *volume, KELVAStatus *status);
 
 /* New text "/vol/<volume>[/<relative path without one leading '/'>]", freed by the caller with
  * wsifree; null when memory runs out. */
