@@ -5,6 +5,7 @@
 // too ("open"), so that a test can see which listings a client left open.
 #include <algorithm>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -392,28 +393,38 @@ void requireStrings(const json &array, const std::string &where) {
   }
 }
 
+// Keeps the request as it arrived (the XML of its element, children in order)
+// under "lastRequest", so that a test can see exactly what a client sent.
+template <Handler handler>
+void recorded(json &filer, pugi::xml_node request, pugi::xml_node results) {
+  std::ostringstream text;
+  request.print(text, "", pugi::format_raw);
+  files(filer)["lastRequest"][request.name()] = text.str();
+  handler(filer, request, results);
+}
+
 }  // namespace
 
 const std::map<std::string, Handler> &fileServiceApis() {
   static const std::map<std::string, Handler> table = {
-      {"cifs-share-list-iter-start", cifsShareListIterStart},
-      {"cifs-share-list-iter-next", cifsShareListIterNext},
-      {"cifs-share-list-iter-end", cifsShareListIterEnd},
-      {"cifs-share-add", cifsShareAdd},
-      {"cifs-share-change", cifsShareChange},
-      {"cifs-share-delete", cifsShareDelete},
-      {"nfs-exportfs-list-rules", nfsExportfsListRules},
-      {"nfs-get-supported-sec-flavors", nfsGetSupportedSecFlavors},
-      {"nfs-exportfs-append-rules", nfsExportfsAppendRules},
-      {"nfs-exportfs-modify-rule", nfsExportfsModifyRule},
-      {"nfs-exportfs-delete-rules", nfsExportfsDeleteRules},
-      {"cifs-session-list-iter-start", cifsSessionListIterStart},
-      {"cifs-session-list-iter-next", cifsSessionListIterNext},
-      {"cifs-session-list-iter-end", cifsSessionListIterEnd},
-      {"file-list-directory-iter-start", fileListDirectoryIterStart},
-      {"file-list-directory-iter-end", fileListDirectoryIterEnd},
-      {"volume-offline", volumeOffline},
-      {"volume-destroy", volumeDestroy},
+      {"cifs-share-list-iter-start", recorded<cifsShareListIterStart>},
+      {"cifs-share-list-iter-next", recorded<cifsShareListIterNext>},
+      {"cifs-share-list-iter-end", recorded<cifsShareListIterEnd>},
+      {"cifs-share-add", recorded<cifsShareAdd>},
+      {"cifs-share-change", recorded<cifsShareChange>},
+      {"cifs-share-delete", recorded<cifsShareDelete>},
+      {"nfs-exportfs-list-rules", recorded<nfsExportfsListRules>},
+      {"nfs-get-supported-sec-flavors", recorded<nfsGetSupportedSecFlavors>},
+      {"nfs-exportfs-append-rules", recorded<nfsExportfsAppendRules>},
+      {"nfs-exportfs-modify-rule", recorded<nfsExportfsModifyRule>},
+      {"nfs-exportfs-delete-rules", recorded<nfsExportfsDeleteRules>},
+      {"cifs-session-list-iter-start", recorded<cifsSessionListIterStart>},
+      {"cifs-session-list-iter-next", recorded<cifsSessionListIterNext>},
+      {"cifs-session-list-iter-end", recorded<cifsSessionListIterEnd>},
+      {"file-list-directory-iter-start", recorded<fileListDirectoryIterStart>},
+      {"file-list-directory-iter-end", recorded<fileListDirectoryIterEnd>},
+      {"volume-offline", recorded<volumeOffline>},
+      {"volume-destroy", recorded<volumeDestroy>},
   };
   return table;
 }
