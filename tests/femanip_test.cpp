@@ -13,10 +13,10 @@
 namespace {
 
 using fstest::Record;
+using nlohmann::json;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using nlohmann::json;
 
 constexpr const char *kVolA = "0f2e6a40-2222-11dd-9a1b-00a09800aaaa";
 constexpr const char *kVol0 = "0f2e6a40-1111-11dd-9a1b-00a09800aaaa";
@@ -46,9 +46,8 @@ class FileSharesTest : public fstest::FileServicesTest {
     freeShares(shares);
     return out;
   }
-  std::vector<std::string> list(int which, const char *mount = nullptr,
-                                const char *name = nullptr, const char *fileSystem = nullptr,
-                                const Filer *filer = nullptr) {
+  std::vector<std::string> list(int which, const char *mount = nullptr, const char *name = nullptr,
+                                const char *fileSystem = nullptr, const Filer *filer = nullptr) {
     Record record;
     WSIList *shares =
         getAllShares(filer != nullptr ? filer : &a, which, mount, name, fileSystem, record.get());
@@ -133,8 +132,8 @@ TEST_P(FileSharesTest, ExportSettingsAreListedFoundAndChosenByProtocol) {
   EXPECT_EQ(chooseProtocol(4), nullptr);
   EXPECT_EQ(status.rc, CMPI_RC_OK);
   // The protocol is required.
-  EXPECT_EQ(chooseBestFileExportSetting(broker, &a, instance("KELVA_FSSetting"),
-                                        "KELVA_FileShare", &status),
+  EXPECT_EQ(chooseBestFileExportSetting(broker, &a, instance("KELVA_FSSetting"), "KELVA_FileShare",
+                                        &status),
             nullptr);
   EXPECT_EQ(status.rc, CMPI_RC_ERR_INVALID_PARAMETER);
   EXPECT_THAT(message(), HasSubstr("FileSharingProtocol"));
@@ -207,9 +206,9 @@ TEST_P(FileSharesTest, ShareIdsRoundTripAndMalformedOnesAreRefused) {
   }
   Record record;
   std::string notAnId = "nothing";
-  EXPECT_EQ(decodeFileShareID(notAnId.data(), nullptr, nullptr, nullptr, nullptr, nullptr,
-                              record.get()),
-            0);
+  EXPECT_EQ(
+      decodeFileShareID(notAnId.data(), nullptr, nullptr, nullptr, nullptr, nullptr, record.get()),
+      0);
   EXPECT_TRUE(record.failed());
 }
 
@@ -232,10 +231,10 @@ TEST_P(FileSharesTest, AMountNamesItsVolumeOrTheRootVolume) {
 }
 
 TEST_P(FileSharesTest, ListingHonoursFiltersAndTheVolumeRules) {
-  EXPECT_THAT(list(PK_SHARES_ALL),
-              ElementsAre("C /vol/volA/users users", "C /vol/vol0/home home",
-                          "C /vol/volB/archive archive", "N /vol/volA/exp /vol/volA/exp",
-                          "N /vol/vol0 /vol/vol0", "N / /"));
+  EXPECT_THAT(
+      list(PK_SHARES_ALL),
+      ElementsAre("C /vol/volA/users users", "C /vol/vol0/home home", "C /vol/volB/archive archive",
+                  "N /vol/volA/exp /vol/volA/exp", "N /vol/vol0 /vol/vol0", "N / /"));
   EXPECT_THAT(list(PK_SHARES_CIFS, "/vol/volA/*"), ElementsAre("C /vol/volA/users users"));
   EXPECT_THAT(list(PK_SHARES_NFS, "/vol/volA/*"), ElementsAre("N /vol/volA/exp /vol/volA/exp"));
   // The name filter goes to the filer with the CIFS listing and spares NFS rules.
@@ -365,7 +364,8 @@ TEST_P(FileSharesTest, CifsSharesAreAddedChangedAndDeletedAsRequested) {
   EXPECT_EQ(made["comment"], "team work");
   EXPECT_EQ(made["umask"], 420);
   EXPECT_EQ(made["symlinkStrictSecurity"], true);
-  EXPECT_THAT(list(PK_SHARES_CIFS, nullptr, "projects"), ElementsAre("C /vol/volA/projects projects"));
+  EXPECT_THAT(list(PK_SHARES_CIFS, nullptr, "projects"),
+              ElementsAre("C /vol/volA/projects projects"));
 
   share.comment = nullptr;
   modifyExportedShare(&a, &share, record.get());
@@ -448,9 +448,9 @@ TEST_P(FileSharesTest, NfsRulesCarryRootHostsNegationAndEverySupportedFlavour) {
   EXPECT_EQ(rule["root"], json::parse(R"([{"name":"a","negate":false},{"name":"b","negate":true},
                                           {"name":"c","negate":true}])"));
   EXPECT_EQ(rule["flavors"], json::parse(R"(["sys","krb5","krb5i","krb5p"])"));
-  EXPECT_THAT(list(PK_SHARES_NFS, "/vol/volA/*"),
-              ElementsAre("N /vol/volA/exp /vol/volA/exp",
-                          "N /vol/volA/projects /vol/volA/projects"));
+  EXPECT_THAT(
+      list(PK_SHARES_NFS, "/vol/volA/*"),
+      ElementsAre("N /vol/volA/exp /vol/volA/exp", "N /vol/volA/projects /vol/volA/projects"));
 
   // A filer that supports fewer flavours gets only those.
   sim->mutate("kelva-a", [](json &filer) { filer["files"]["nfs"]["flavors"] = {"sys", "none"}; });
