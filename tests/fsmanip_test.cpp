@@ -274,8 +274,11 @@ TEST_P(FileSystemsTest, DestroyingAVolumeDropsItFromFilerAndCache) {
   // Gone from the cached records without waiting for them to be read again.
   EXPECT_EQ(volume("volA"), nullptr);
   // What it shared went with it.
-  for (const auto &share : files()["cifs"]["shares"]) EXPECT_NE(share["name"], "users");
-  for (const auto &rule : files()["nfs"]["rules"])
+  const nlohmann::json model = files();
+  ASSERT_EQ(model["cifs"]["shares"].size(), 2u);
+  for (const auto &share : model["cifs"]["shares"]) EXPECT_NE(share["name"], "users");
+  ASSERT_EQ(model["nfs"]["rules"].size(), 2u);
+  for (const auto &rule : model["nfs"]["rules"])
     EXPECT_NE(rule.value("pathname", ""), "/vol/volA/exp");
 
   Filer nowhere = a;
