@@ -17,6 +17,7 @@ using nlohmann::json;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::MatchesRegex;
 
 constexpr const char *kVolA = "0f2e6a40-2222-11dd-9a1b-00a09800aaaa";
 constexpr const char *kVol0 = "0f2e6a40-1111-11dd-9a1b-00a09800aaaa";
@@ -244,6 +245,8 @@ TEST_P(FileSharesTest, ListingHonoursFiltersAndTheVolumeRules) {
   EXPECT_EQ(lastRequest("cifs-share-list-iter-start"),
             "<cifs-share-list-iter-start><share-name>home</share-name>"
             "</cifs-share-list-iter-start>");
+  EXPECT_THAT(list(PK_SHARES_CIFS, nullptr, "*r*"),
+              ElementsAre("C /vol/volA/users users", "C /vol/volB/archive archive"));
 
   EXPECT_THAT(list(PK_SHARES_ALL, nullptr, nullptr, kVolA),
               ElementsAre("C /vol/volA/users users", "N /vol/volA/exp /vol/volA/exp"));
@@ -261,9 +264,10 @@ TEST_P(FileSharesTest, ListingHonoursFiltersAndTheVolumeRules) {
   EXPECT_THAT(list(PK_SHARES_CIFS, nullptr, nullptr, kVolA),
               ElementsAre("C /vol/volA/users users", "C /vol/volAB/x x"));
   EXPECT_EQ(openListings(), 0u);
-  EXPECT_EQ(lastRequest("cifs-share-list-iter-next"),
-            "<cifs-share-list-iter-next><tag>cifs-share-7</tag><maximum>100</maximum>"
-            "</cifs-share-list-iter-next>");
+  EXPECT_THAT(
+      lastRequest("cifs-share-list-iter-next"),
+      MatchesRegex("<cifs-share-list-iter-next><tag>cifs-share-[0-9]+</tag><maximum>100</maximum>"
+                   "</cifs-share-list-iter-next>"));
 }
 
 TEST_P(FileSharesTest, AFilerWithoutCifsListsItsNfsRulesAlone) {

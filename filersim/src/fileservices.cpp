@@ -11,6 +11,7 @@
 
 #include "filersim/filersim.h"
 #include "internal.h"
+#include "wbemkelvai/wsiruntime.h"
 
 namespace filersim::detail {
 
@@ -128,7 +129,7 @@ void cifsShareListIterStart(json &filer, pugi::xml_node request, pugi::xml_node 
   std::string only = param(request, "share-name", false);
   json items = json::array();
   for (const json &share : cifs(filer)["shares"]) {
-    if (only.empty() || text(share, "name") == only) items.push_back(share);
+    if (passesStringFilter(only.c_str(), text(share, "name").c_str()) != 0) items.push_back(share);
   }
   size_t count = items.size();
   add(results, "tag", openListing(filer, "cifs-share", std::move(items)));
