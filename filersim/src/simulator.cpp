@@ -165,6 +165,7 @@ const std::map<std::string, Handler> &apis() {
         {"snmp-get-next", snmpGetNext},
     };
     all.insert(detail::storageApis().begin(), detail::storageApis().end());
+    all.insert(detail::cliApis().begin(), detail::cliApis().end());
     for (const auto &api : detail::fileServiceApis()) all.insert_or_assign(api.first, api.second);
     return all;
   }();
