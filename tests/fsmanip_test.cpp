@@ -303,6 +303,14 @@ TEST_P(FileSystemsTest, AVolumeIsInUseWhileACifsSessionListsIt) {
                   "<cifs-session-list-iter-next><tag>cifs-session-[0-9]+</tag><maximum>20</maximum>"
                   "</cifs-session-list-iter-next>"));
 
+  // Taking a volume off line ends its CIFS users' access; then it is free to destroy.
+  Volume volB(volume("volB"));
+  takeFileSystemOfflineNoCache(&a, volB.get(), 2, record.get());
+  ASSERT_FALSE(record.failed()) << record.text();
+  EXPECT_EQ(isFileSystemInUse(&a, volB.get(), record.get()), 0);
+  Volume vol0(volume("vol0"));
+  EXPECT_EQ(isFileSystemInUse(&a, vol0.get(), record.get()), 1);
+
   // Comparison is exact: a volume whose name another begins with is not in use.
   KELVAVolume prefix{};
   prefix.name = const_cast<char *>("vol");

@@ -360,6 +360,11 @@ void volumeOffline(json &filer, pugi::xml_node request, pugi::xml_node results) 
   storageApis().at("volume-offline")(filer, request, results);
   if (request.child("cifs-delay"))
     (*volumeNamed(filer, name))["cifsDelay"] = std::stoi(param(request, "cifs-delay"));
+  // CIFS clients lose the volume (after the delay, which the simulator does not wait).
+  for (json &session : files(filer)["sessions"]) {
+    json &volumes = session["volumes"];
+    volumes.erase(std::remove(volumes.begin(), volumes.end(), json(name)), volumes.end());
+  }
 }
 
 // What was shared from a destroyed volume goes with it.
