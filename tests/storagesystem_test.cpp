@@ -17,7 +17,9 @@
 #include <unistd.h>
 #include <wbemkelvai/wsiapi.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <cstdlib>
 #include <memory>
@@ -121,6 +123,7 @@ class StorageSystemTest : public cimom::testing::ObjectManagerTest {
     }
   }
   void TearDown() override {
+    wsiTestClockRelease();  // a failed wait test may leave the manual clock on
     pk::testing::resetStorageSystemHealth(broker);
     pk::testing::useDnsServer("", 0);
     for (Reach &r : reach) forget(&r.filer);
@@ -345,6 +348,51 @@ TEST_P(StorageSystemTest, AFailedSubscriptionIsDroppedAndTriedAgain) {
   EXPECT_FALSE(portIsFree(trapPort));
   trapV1(111);
   EXPECT_EQ(healthBecomes(a(), 30), 30);
+}
+
+// The wait for a filer to come back runs on the test clock: a request every
+// ten seconds for as long as 180 seconds have not passed.
+TEST_P(StorageSystemTest, WaitsForAnOfflineFilerInTenSecondSteps) {
+  sim->setOnline("trap-a", false);
+  wsiTestClockSet(1000000);
+  // Steps the clock whenever the request sleeps, until it returns; the
+  // number of sleeps is what the request waited.
+  auto waitedSteps = [&](const std::function<void(int)> &atStep, System *out) {
+    std::atomic<bool> finished{false};
+    std::thread request([&] {
+      *out = get(a(), 0, 1, 1);
+      finished = true;
+    });
+    int steps = 0;
+    while (!finished) {
+      if (wsiTestClockWaiters() == 0) {
+        std::this_thread::yield();
+        continue;
+      }
+      atStep(++steps);
+      wsiTestClockAdvance(10);
+    }
+    request.join();
+    return steps;
+  };
+  System s;
+  // Never back: sleeps at 0, 10, ... 180 seconds, then gives up.
+  EXPECT_EQ(waitedSteps([](int) {}, &s), 19);
+  EXPECT_FALSE(s);
+  EXPECT_EQ(status.rc, CMPI_RC_OK);
+  auto traces = om->traces();
+  ASSERT_FALSE(traces.empty());
+  EXPECT_EQ(traces.back().text, "Storage System 192.0.2.31 is off-line.");
+  // Back during the third sleep: the record of an on-line filer.
+  EXPECT_EQ(waitedSteps(
+                [&](int step) {
+                  if (step == 3) sim->setOnline("trap-a", true);
+                },
+                &s),
+            3);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->operationalStatus, 2);
+  wsiTestClockRelease();
 }
 
 // Without memory for the health list nothing is subscribed: the record is
