@@ -1,0 +1,369 @@
+// The Windows side of the platform seam and of the controller library's
+// transport: the data directory in the roaming profile, owner-only access
+// lists, the system's library loader and its error texts, and filers reached
+// through the system's HTTP client and XML reader.  The answer-reading group
+// runs on every build, so that both XML readers are held to the same answers.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/platform.h"
+#include "wbemkelvai/wsiapi.h"
+#include "wbemkelvai/wsifiler.h"
+#include "wbemkelvai/wsiruntime.h"
+
+namespace fs = std::filesystem;
+namespace platform = pk::platform;
+
+namespace {
+
+// ---- Answers read back through the XML reader of the build ---------------------------
+
+constexpr const char *kTextHost = "text-answers.filer";
+
+struct TextFiler {
+  std::string answer;
+  std::string request;  // the last request's text, as the library wrote it
+};
+
+int serveText(void *context, const char *, const char *, const char *request, size_t length, long,
+              WSIAnswerWriter write, void *answer) {
+  auto *filer = static_cast<TextFiler *>(context);
+  filer->request.assign(request, length);
+  write(answer, filer->answer.data(), filer->answer.size());
+  return WSI_INPROC_OK;
+}
+
+class TextAnswers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(wsiRegisterInProcessFiler(kTextHost, serveText, &filer_), 1);
+    server_ = createServerInfo(kTextHost, "root", "secret", 5, WSI_TRANSPORT_HTTP, 0);
+    ASSERT_NE(server_, nullptr);
+  }
+  void TearDown() override {
+    destroyServerInfo(server_);
+    wsiUnregisterInProcessFiler(kTextHost);
+  }
+  // Sends a request with one text child and returns the answer (caller frees).
+  WSIElement *ask(const std::string &answerText, const char *text = "vol0") {
+    filer_.answer = answerText;
+    WSIElement *request = createElement("volume-list-info");
+    addStringElement(request, "volume", text);
+    WSIElement *answer = invokeServerElement(server_, request);
+    freeElement(request);
+    return answer;
+  }
+  static std::string passed(const std::string &inner) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><kelva version=\"1.0\">"
+           "<results status=\"passed\">" +
+           inner + "</results></kelva>";
+  }
+  TextFiler filer_;
+  WSIServerInfo *server_ = nullptr;
+};
+
+TEST_F(TextAnswers, RequestsAreWrittenEscapedAndAnswersReadBackTheirTexts) {
+  WSIElement *answer =
+      ask(passed("<volumes><volume-info><name>a&amp;b &lt;c&gt;</name><size>42</size>"
+                 "<flag/><note><![CDATA[x<y]]></note></volume-info></volumes>"),
+          "a&b<c>");
+  ASSERT_NE(answer, nullptr);
+  EXPECT_NE(filer_.request.find("<volume>a&amp;b&lt;c&gt;</volume>"), std::string::npos)
+      << filer_.request;
+  EXPECT_NE(filer_.request.find("<kelva version=\"1.0\"><volume-list-info>"), std::string::npos)
+      << filer_.request;
+  ASSERT_EQ(checkResultStatus(answer), 1) << getResultErrorString(answer);
+  WSIElement *info = getChildElement(getChildElement(answer, "volumes"), "volume-info");
+  ASSERT_NE(info, nullptr);
+  EXPECT_STREQ(getStringElement(info, "name"), "a&b <c>");
+  EXPECT_EQ(getIntElement(info, "size", -1), 42);
+  EXPECT_STREQ(getStringElement(info, "flag"), "");
+  EXPECT_STREQ(getStringElement(info, "note"), "x<y");
+  freeElement(answer);
+}
+
+TEST_F(TextAnswers, FailedAnswersCarryTheFilersNumberAndReason) {
+  WSIElement *answer =
+      ask("<?xml version=\"1.0\"?><kelva><results status=\"failed\" errno=\"13040\" "
+          "reason=\"No volume named &quot;x&quot;\"/></kelva>");
+  ASSERT_NE(answer, nullptr);
+  EXPECT_EQ(checkResultStatus(answer), 0);
+  EXPECT_EQ(getResultErrorNum(answer), 13040);
+  EXPECT_STREQ(getResultErrorString(answer), "No volume named \"x\"");
+  freeElement(answer);
+}
+
+TEST_F(TextAnswers, MalformedHostileAndStrangeAnswersBecomeFailures) {
+  struct Case {
+    std::string text;
+    std::string reason;
+  } cases[] = {
+      {"<kelva><results status=\"passed\"><a></b></results></kelva>", "Malformed answer"},
+      {"<?xml version=\"1.0\"?><!DOCTYPE kelva [<!ENTITY x \"y\">]><kelva/>",
+       "document type declaration"},
+      {"<other><results status=\"passed\"/></other>", "root element is 'other'"},
+      {"<kelva><nothing/></kelva>", "no results element"},
+      {"<kelva><results status=\"maybe\"/></kelva>", "neither passed nor failed"},
+      {"", "empty"},
+  };
+  for (const Case &c : cases) {
+    WSIElement *answer = ask(c.text);
+    ASSERT_NE(answer, nullptr);
+    EXPECT_EQ(checkResultStatus(answer), 0) << c.text;
+    EXPECT_EQ(getResultErrorNum(answer), WSI_ERR_BAD_ANSWER) << c.text;
+    const char *reason = getResultErrorString(answer);
+    EXPECT_NE(std::string(reason != nullptr ? reason : "").find(c.reason), std::string::npos)
+        << c.text << " -> " << (reason != nullptr ? reason : "(none)");
+    freeElement(answer);
+  }
+}
+
+TEST_F(TextAnswers, NestingIsLimited) {
+  std::string deep;
+  for (int i = 0; i < WSI_MAX_ANSWER_DEPTH; ++i) deep += "<d>";
+  for (int i = 0; i < WSI_MAX_ANSWER_DEPTH; ++i) deep += "</d>";
+  WSIElement *answer = ask(passed(deep));
+  ASSERT_NE(answer, nullptr);
+  EXPECT_EQ(checkResultStatus(answer), 0);
+  EXPECT_NE(std::string(getResultErrorString(answer)).find("deeper"), std::string::npos);
+  freeElement(answer);
+
+  std::string fits;
+  for (int i = 0; i < WSI_MAX_ANSWER_DEPTH - 1; ++i) fits += "<d>";
+  for (int i = 0; i < WSI_MAX_ANSWER_DEPTH - 1; ++i) fits += "</d>";
+  answer = ask(passed(fits));
+  ASSERT_NE(answer, nullptr);
+  EXPECT_EQ(checkResultStatus(answer), 1) << getResultErrorString(answer);
+  freeElement(answer);
+}
+
+}  // namespace
+
+#if defined(_WIN32)
+
+namespace {
+
+// A folder of its own under the system's temporary folder, removed at the end.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    path_ = fs::temp_directory_path() / ("provkit-win-" + std::to_string(std::rand()) + "-" +
+                                         std::to_string(platform::monotonicNanos()));
+    fs::create_directories(path_);
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path &path() const { return path_; }
+  std::string str(const char *name) const { return (path_ / name).string(); }
+
+ private:
+  fs::path path_;
+};
+
+// Sets an environment variable for the scope, and puts back what was there.
+class EnvSetting {
+ public:
+  EnvSetting(const char *name, const char *value) : name_(name) {
+    const char *old = std::getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    if (value != nullptr)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  }
+  ~EnvSetting() {
+    if (had_)
+      setenv(name_.c_str(), old_.c_str(), 1);
+    else
+      unsetenv(name_.c_str());
+  }
+
+ private:
+  std::string name_, old_;
+  bool had_ = false;
+};
+
+bool ownerOnly(const std::string &path) {
+  bool only = false;
+  EXPECT_EQ(platform::fileIsOwnerOnly(path.c_str(), &only), 0) << path;
+  return only;
+}
+
+TEST(WindowsSeam, PathsLibrariesAndTheirSystemErrorTexts) {
+  EXPECT_EQ(platform::pathSeparator(), '\\');
+  EXPECT_EQ(platform::joinPath("C:\\data", "filers.dat"), "C:\\data\\filers.dat");
+  EXPECT_EQ(platform::joinPath("C:\\data\\", "filers.dat"), "C:\\data\\filers.dat");
+  EXPECT_EQ(platform::libraryFileName("implall"), "implall.dll");
+
+  EXPECT_EQ(platform::libraryOpen("no-such-library-anywhere.dll"), nullptr);
+  std::string text = platform::lastLibraryError();
+  EXPECT_FALSE(text.empty());
+  EXPECT_NE(text.back(), '\n');  // the system's text, without its line end
+  EXPECT_NE(text.back(), '\r');
+
+  void *kernel = platform::libraryOpen("kernel32.dll");
+  ASSERT_NE(kernel, nullptr) << platform::lastLibraryError();
+  EXPECT_NE(platform::librarySymbol(kernel, "GetTickCount"), nullptr);
+  EXPECT_EQ(platform::librarySymbol(kernel, "NoSuchFunctionAnywhere"), nullptr);
+  EXPECT_FALSE(platform::lastLibraryError().empty());
+  platform::libraryClose(kernel);
+}
+
+TEST(WindowsSeam, UnnamedMutexesExcludeAndTheClockIsSixtyFourBit) {
+  platform::OsMutex *m = platform::mutexCreate();
+  ASSERT_NE(m, nullptr);
+  platform::mutexLock(m);
+  platform::mutexUnlock(m);
+  platform::mutexClose(m);
+  platform::WallTime now = platform::wallClock();
+  EXPECT_GT(now.seconds, int64_t{1700000000});
+  EXPECT_GE(now.micros, 0);
+  EXPECT_LT(now.micros, 1000000);
+}
+
+TEST(WindowsDataDirectory, IsKelvaInTheRoamingProfileNeverADriveRoot) {
+  ScratchDir scratch;
+  EnvSetting noOverride(WSI_DATA_DIR_ENV, nullptr);
+  {
+    EnvSetting appdata("APPDATA", scratch.path().string().c_str());
+    KELVAStatus status = KELVA_STATUS_INIT;
+    char *dir = buildDatFilePath(&status);
+    ASSERT_NE(dir, nullptr) << status.message;
+    EXPECT_EQ(std::string(dir), scratch.str("kelva"));
+    EXPECT_TRUE(fs::is_directory(scratch.path() / "kelva"));
+    wsifree(dir);
+  }
+  {
+    // A profile variable that names a drive root is not believed: the shell's
+    // own roaming folder is used instead.
+    EnvSetting appdata("APPDATA", "C:\\");
+    std::string root = platform::userDataRoot();
+    EXPECT_FALSE(root.empty());
+    EXPECT_GT(root.size(), 3u) << root;
+    KELVAStatus status = KELVA_STATUS_INIT;
+    char *dir = buildDatFilePath(&status);
+    ASSERT_NE(dir, nullptr) << status.message;
+    EXPECT_NE(std::string(dir), "C:\\kelva");
+    EXPECT_EQ(std::string(dir), platform::joinPath(root, "kelva"));
+    wsifree(dir);
+  }
+}
+
+TEST(WindowsOwnerOnly, ReplacedFilesAndWrittenFilerFilesGrantOnlyTheUser) {
+  ScratchDir scratch;
+  platform::ReplacedFile names{scratch.str("filers.dat"), scratch.str("filers.dat.tmp"),
+                               scratch.str("filers.dat.back")};
+  ASSERT_TRUE(platform::replaceFile(names, "first\n").ok());
+  ASSERT_TRUE(platform::replaceFile(names, "second\n").ok());
+  EXPECT_TRUE(ownerOnly(names.target));
+  EXPECT_TRUE(ownerOnly(names.previous));
+
+  // A file made by the caller with the C runtime inherits the folder's list
+  // until the controller library writes a filer line into it.
+  std::string path = scratch.str("written.dat");
+  std::FILE *file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  EXPECT_FALSE(ownerOnly(path));
+  KELVAStatus status = KELVA_STATUS_INIT;
+  EXPECT_EQ(writeFilerToDisk(&status, file, "line"), 1) << status.message;
+  std::fclose(file);
+  EXPECT_TRUE(ownerOnly(path));
+
+  std::string other = scratch.str("other.dat");
+  std::ofstream(other) << "x";
+  EXPECT_EQ(platform::restrictToOwner(other.c_str()), 0);
+  EXPECT_TRUE(ownerOnly(other));
+  EXPECT_NE(platform::restrictToOwner(scratch.str("missing").c_str()), 0);
+}
+
+// ---- Filers on this machine's simulated filer, over WinHTTP ----------------------------
+
+// The ports and certificates of the filersim-server that the test fixture
+// started (scripts/filersim-fixture.sh).
+class WindowsHttp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char *dir = std::getenv("PK_FILERSIM_FIXTURE");
+    if (dir == nullptr) GTEST_SKIP() << "no filersim-server fixture (PK_FILERSIM_FIXTURE)";
+    dir_ = dir;
+    std::ifstream(dir_ + "/http.port") >> httpPort_;
+    std::ifstream(dir_ + "/https.port") >> httpsPort_;
+    ASSERT_GT(httpPort_, 0);
+    ASSERT_GT(httpsPort_, 0);
+  }
+  // Asks kelva-a for its version; returns the answer's version, or "failed: why".
+  std::string version(int transport, int port, const char *password = "kelva:a-secret",
+                      const char *host = "127.0.0.1") {
+    WSIServerInfo *server = createServerInfo(host, "root", password, 10, transport, port);
+    if (server == nullptr) return "failed: no connection";
+    WSIElement *request = createElement("system-get-version");
+    WSIElement *answer = invokeServerElement(server, request);
+    std::string out;
+    if (answer == nullptr) {
+      out = "failed: no answer";
+    } else if (checkResultStatus(answer) == 1) {
+      const char *v = getStringElement(answer, "version");
+      out = v != nullptr ? v : "(no version)";
+    } else {
+      const char *reason = getResultErrorString(answer);
+      out = std::string("failed: ") + (reason != nullptr ? reason : "");
+    }
+    freeElement(answer);
+    freeElement(request);
+    destroyServerInfo(server);
+    return out;
+  }
+  std::string dir_;
+  int httpPort_ = 0, httpsPort_ = 0;
+};
+
+TEST_F(WindowsHttp, PlainHttpReachesTheFilerAndChecksItsPassword) {
+  std::string v = version(WSI_TRANSPORT_HTTP, httpPort_);
+  EXPECT_EQ(v.rfind("failed", 0), std::string::npos) << v;
+  EXPECT_FALSE(v.empty());
+  std::string refused = version(WSI_TRANSPORT_HTTP, httpPort_, "wrong");
+  EXPECT_EQ(refused.rfind("failed", 0), 0u) << refused;
+
+  // Nobody listens on the HTTPS server's port over plain HTTP; the failure is
+  // reported, not hung on.
+  std::string closed = version(WSI_TRANSPORT_HTTP, 1);
+  EXPECT_EQ(closed.rfind("failed", 0), 0u) << closed;
+}
+
+TEST_F(WindowsHttp, HttpsTrustsTheBundleOnlyAndNoVerifySkipsTheCheck) {
+  std::string trusted;
+  {
+    EnvSetting bundle("KELVA_CA_BUNDLE", (dir_ + "/filer.pem").c_str());
+    trusted = version(WSI_TRANSPORT_HTTPS, httpsPort_);
+    EXPECT_EQ(trusted.rfind("failed", 0), std::string::npos) << trusted;
+    // The name is checked too: the certificate names 127.0.0.1 and localhost.
+    std::string byName = version(WSI_TRANSPORT_HTTPS, httpsPort_, "kelva:a-secret", "localhost");
+    EXPECT_EQ(byName, trusted);
+  }
+  {
+    EnvSetting bundle("KELVA_CA_BUNDLE", (dir_ + "/other.pem").c_str());
+    std::string v = version(WSI_TRANSPORT_HTTPS, httpsPort_);
+    EXPECT_EQ(v.rfind("failed", 0), 0u) << v;
+  }
+  {
+    EnvSetting bundle("KELVA_CA_BUNDLE", (dir_ + "/missing.pem").c_str());
+    std::string v = version(WSI_TRANSPORT_HTTPS, httpsPort_);
+    EXPECT_NE(v.find("could not be read"), std::string::npos) << v;
+  }
+  EnvSetting noBundle("KELVA_CA_BUNDLE", nullptr);
+  std::string selfSigned = version(WSI_TRANSPORT_HTTPS, httpsPort_);
+  EXPECT_EQ(selfSigned.rfind("failed", 0), 0u) << selfSigned;
+  EXPECT_EQ(version(WSI_TRANSPORT_HTTPS_NOVERIFY, httpsPort_), trusted);
+}
+
+}  // namespace
+
+#endif
