@@ -609,10 +609,18 @@ TEST_P(CimomTest, ThreadKeysOnceAndCancel) {
   EXPECT_EQ(ret, nullptr);
 
   char *name = broker->xft->resolveFileName("cimom_testprovider");
+#if defined(_WIN32)
+  EXPECT_EQ(std::string(name), std::string(CIMOM_TEST_PROVIDER_DIR) + "\\cimom_testprovider.dll");
+#else
   EXPECT_EQ(std::string(name), std::string(CIMOM_TEST_PROVIDER_DIR) + "/libcimom_testprovider.so");
+#endif
   std::free(name);
   name = broker->xft->resolveFileName("nowhere");
+#if defined(_WIN32)
+  EXPECT_STREQ(name, "nowhere.dll");
+#else
   EXPECT_STREQ(name, "libnowhere.so");
+#endif
   std::free(name);
 }
 
