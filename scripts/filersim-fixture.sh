@@ -2,9 +2,11 @@
 # filersim-fixture.sh start|stop DIR [SERVER SCENARIO]
 # For tests of another platform's build (run under an emulator) that reach this
 # machine's simulated filer: `start` makes a self-signed certificate for
-# 127.0.0.1 and localhost (and one of another authority), serves the scenario's
-# filer kelva-a over HTTP and over HTTPS on 127.0.0.1, and writes the ports to
-# DIR/http.port and DIR/https.port; `stop` ends both servers.
+# 127.0.0.1 and localhost (filer.pem), one for localhost alone (named.pem) and
+# one of another authority (other.pem), serves the scenario's filer kelva-a on
+# 127.0.0.1 over HTTP, over HTTPS with filer.pem and over HTTPS with named.pem,
+# and writes the ports to DIR/http.port, DIR/https.port and DIR/named.port;
+# `stop` ends the servers.
 set -euo pipefail
 what=$1 dir=$2
 case "$what" in
@@ -12,9 +14,11 @@ case "$what" in
     server=$3 scenario=$4
     "$0" stop "$dir" || true
     rm -rf "$dir" && mkdir -p "$dir"
-    for name in filer other; do
-      openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=127.0.0.1" \
-        -addext "subjectAltName=IP:127.0.0.1,DNS:localhost" \
+    for name in filer other named; do
+      names="IP:127.0.0.1,DNS:localhost"
+      [ "$name" = named ] && names="DNS:localhost"
+      openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=localhost" \
+        -addext "subjectAltName=$names" \
         -keyout "$dir/$name.key" -out "$dir/$name.pem" 2>/dev/null
     done
     # They stop on their own after an hour, should nobody stop them.
@@ -23,7 +27,10 @@ case "$what" in
     "$server" "$scenario" -f kelva-a -t 3600 --cert "$dir/filer.pem" --key "$dir/filer.key" \
       >"$dir/https.out" 2>&1 &
     echo $! >"$dir/https.pid"
-    for kind in http https; do
+    "$server" "$scenario" -f kelva-a -t 3600 --cert "$dir/named.pem" --key "$dir/named.key" \
+      >"$dir/named.out" 2>&1 &
+    echo $! >"$dir/named.pid"
+    for kind in http https named; do
       for _ in $(seq 100); do
         port=$(sed -n 's/.*listening on 127.0.0.1:\([0-9]*\).*/\1/p' "$dir/$kind.out")
         [ -n "$port" ] && break
@@ -38,7 +45,7 @@ case "$what" in
     done
     ;;
   stop)
-    for kind in http https; do
+    for kind in http https named; do
       if [ -f "$dir/$kind.pid" ]; then
         kill "$(cat "$dir/$kind.pid")" 2>/dev/null || true
         rm -f "$dir/$kind.pid"

@@ -2,6 +2,8 @@
 #if defined(_WIN32)
 
 // clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <wincrypt.h>
 #include <winhttp.h>
@@ -9,6 +11,7 @@
 #include <xmllite.h>
 // clang-format on
 
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -146,7 +149,7 @@ std::vector<CertOwner> readBundle(const std::string &path, std::string &why) {
 }
 
 // True when the filer's certificate is one of the bundle's or signed by one
-// of them, and is within its validity.  The name was checked by WinHTTP.
+// of them, and is within its validity.  Names are checked apart.
 bool trustedByBundle(HINTERNET request, const std::vector<CertOwner> &bundle) {
   PCCERT_CONTEXT raw = nullptr;
   DWORD size = sizeof raw;
@@ -169,6 +172,54 @@ bool trustedByBundle(HINTERNET request, const std::vector<CertOwner> &bundle) {
       return true;
   }
   return false;
+}
+
+// The address bytes of a host given as an IPv4 or IPv6 address; empty for a name.
+std::string addressBytes(const std::string &host) {
+  unsigned char bytes[16];
+  if (InetPtonA(AF_INET, host.c_str(), bytes) == 1) return std::string(bytes, bytes + 4);
+  if (InetPtonA(AF_INET6, host.c_str(), bytes) == 1) return std::string(bytes, bytes + 16);
+  return std::string();
+}
+
+// True when the filer's certificate names the address among its alternative
+// names.  WinHTTP's own name check is for host names; addresses are checked here.
+bool namesAddress(HINTERNET request, const std::string &address) {
+  PCCERT_CONTEXT raw = nullptr;
+  DWORD size = sizeof raw;
+  if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &raw, &size) ||
+      raw == nullptr)
+    return false;
+  CertOwner server(raw);
+  PCERT_EXTENSION extension = CertFindExtension(
+      szOID_SUBJECT_ALT_NAME2, server.c->pCertInfo->cExtension, server.c->pCertInfo->rgExtension);
+  if (extension == nullptr) return false;
+  CERT_ALT_NAME_INFO *names = nullptr;
+  DWORD namesSize = 0;
+  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
+                           extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names,
+                           &namesSize))
+    return false;
+  bool found = false;
+  for (DWORD i = 0; !found && i < names->cAltEntry; ++i) {
+    const CERT_ALT_NAME_ENTRY &entry = names->rgAltEntry[i];
+    found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
+            entry.IPAddress.cbData == address.size() &&
+            std::memcmp(entry.IPAddress.pbData, address.data(), address.size()) == 0;
+  }
+  LocalFree(names);
+  return found;
+}
+
+// Empty when the certificate passes the checks that are ours (the bundle's
+// trust, an address's name); else why not.
+std::string ownChecks(HINTERNET request, const HttpPost &post, const std::vector<CertOwner> &bundle,
+                      const std::string &address) {
+  if (!bundle.empty() && !trustedByBundle(request, bundle))
+    return "the filer's certificate is not trusted by " + post.caBundle;
+  if (!address.empty() && !namesAddress(request, address))
+    return "the filer's certificate does not name " + post.host;
+  return std::string();
 }
 
 std::string basicCredentials(const std::string &user, const std::string &password) {
@@ -194,13 +245,13 @@ struct HttpSession {
   std::string host;
   int port = 0;
   std::string proxy;
-  bool bundleChecked = false;  // the filer's certificate was checked before any credential went
+  bool checked = false;  // the filer's certificate passed our checks before any credential went
 };
 
 namespace {
 
 // Opens a request of the session; null with the failure when it cannot.
-HINTERNET openRequest(HttpSession &s, const HttpPost &post, const wchar_t *verb,
+HINTERNET openRequest(HttpSession &s, const HttpPost &post, bool ownNameCheck, const wchar_t *verb,
                       HttpAnswer &failure) {
   DWORD flags = post.https ? WINHTTP_FLAG_SECURE : 0;
   std::wstring path = wide(post.path);
@@ -216,9 +267,11 @@ HINTERNET openRequest(HttpSession &s, const HttpPost &post, const wchar_t *verb,
   if (post.https && !post.verify) {
     security = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
                SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
-  } else if (post.https && !post.caBundle.empty()) {
-    // The bundle, not the system's store, decides: the chain check is ours.
-    security = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+  } else if (post.https) {
+    // The bundle, not the system's store, decides: the chain check is ours;
+    // so is the check of an address among the certificate's names.
+    if (!post.caBundle.empty()) security |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+    if (ownNameCheck) security |= SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
   }
   if (security != 0) {
     WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &security, sizeof security);
@@ -267,24 +320,24 @@ HttpAnswer httpPost(HttpSession **session, const HttpPost &post, const std::stri
     bundle = readBundle(post.caBundle, why);
     if (bundle.empty()) return failed(HttpFailure::Untrusted, why);
   }
+  std::string address = post.https && post.verify ? addressBytes(post.host) : std::string();
+  bool own = !bundle.empty() || !address.empty();
   HttpAnswer answer;
-  if (!bundle.empty() && !s->bundleChecked) {
+  if (own && !s->checked) {
     // A request without credentials first, so that no password goes to a filer
-    // whose certificate the bundle does not vouch for.
-    Handle probe(openRequest(*s, post, L"HEAD", answer));
+    // whose certificate does not pass.
+    Handle probe(openRequest(*s, post, !address.empty(), L"HEAD", answer));
     if (probe.h == nullptr) return answer;
     if (!WinHttpSendRequest(probe.h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
                             0, 0))
       return lastFailure();
-    if (!trustedByBundle(probe.h, bundle)) {
-      return failed(HttpFailure::Untrusted,
-                    "the filer's certificate is not trusted by " + post.caBundle);
-    }
+    std::string why = ownChecks(probe.h, post, bundle, address);
+    if (!why.empty()) return failed(HttpFailure::Untrusted, why);
     WinHttpReceiveResponse(probe.h, nullptr);
-    s->bundleChecked = true;
+    s->checked = true;
   }
 
-  Handle request(openRequest(*s, post, L"POST", answer));
+  Handle request(openRequest(*s, post, !address.empty(), L"POST", answer));
   if (request.h == nullptr) return answer;
   std::wstring headers = wide("Content-Type: " + post.contentType + "\r\n");
   if (!post.userName.empty() || !post.password.empty()) {
@@ -297,10 +350,12 @@ HttpAnswer httpPost(HttpSession **session, const HttpPost &post, const std::stri
                                  static_cast<DWORD>(body.size()), 0);
   SecureZeroMemory(headers.data(), headers.size() * sizeof(wchar_t));
   if (!sent) return lastFailure();
-  if (!bundle.empty() && !trustedByBundle(request.h, bundle)) {
-    s->bundleChecked = false;
-    return failed(HttpFailure::Untrusted,
-                  "the filer's certificate is not trusted by " + post.caBundle);
+  if (own) {
+    std::string why = ownChecks(request.h, post, bundle, address);
+    if (!why.empty()) {
+      s->checked = false;
+      return failed(HttpFailure::Untrusted, why);
+    }
   }
   if (!WinHttpReceiveResponse(request.h, nullptr)) return lastFailure();
   DWORD status = 0;
