@@ -10,10 +10,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #if defined(_WIN32)
+#include "platform/testhooks.h"
+#include "wbemkelvai/filerline.h"
 #include "win32/wine.h"
 #endif
 #include "wbemkelvai/wsiapi.h"
@@ -304,6 +308,87 @@ TEST(WindowsOwnerOnly, RestrictingSucceedsOnFilesAndFailsOnMissingOnes) {
   bool only = true;
   EXPECT_EQ(platform::fileIsOwnerOnly(scratch.str("missing").c_str(), &only), ENOENT);
   EXPECT_FALSE(only);
+}
+
+// An encoded filers.dat line of a record.
+std::string filerLine(const char *systemId) {
+  char line[256];
+  std::snprintf(line, sizeof line, filerline::kFormat, systemId, "h.test", "root", 0, 0, 0, "pw");
+  return std::string(basicEncode(line)) + "\n";
+}
+
+// The system ids that the controller library reads from filers.dat.
+std::vector<std::string> readIds() {
+  KELVAStatus status = KELVA_STATUS_INIT;
+  WSIList *filers = WSIList_new();
+  std::vector<std::string> ids;
+  EXPECT_EQ(getFilersFromDiskFile(&status, filers), 1) << status.message;
+  for (WSIListPos *at = WSIList_getFirst(filers); at != nullptr; at = WSIList_getNext(at))
+    ids.push_back(static_cast<Filer *>(WSIList_getElement(at))->systemId);
+  freeFilers(filers);
+  clearKELVAStatus(&status);
+  return ids;
+}
+
+// Every step of a replacement fails once, through the seam over the Windows file
+// system: the list on disk stays whole, the old one or, once the old one has
+// become the previous version, the new one complete beside it.  A failure to
+// keep the previous version does not stop the replacement.
+TEST(WindowsReplacement, AFailingStepLeavesAWholeList) {
+  using pk::testing::FileOp;
+  ScratchDir scratch;
+  EnvSetting data(WSI_DATA_DIR_ENV, scratch.path().string().c_str());
+  platform::ReplacedFile names{scratch.str("filers.dat"), scratch.str("filers.dat.tmp"),
+                               scratch.str("filers.dat.back")};
+  const std::string oldList = filerLine("old1");
+  const std::string newList = filerLine("new1") + filerLine("new2");
+  struct Step {
+    FileOp op;
+    int nth;
+    platform::WriteStep failed;
+  } steps[] = {{FileOp::Create, 1, platform::WriteStep::Create},
+               {FileOp::Write, 1, platform::WriteStep::Write},
+               {FileOp::Sync, 1, platform::WriteStep::Sync},
+               {FileOp::Close, 1, platform::WriteStep::Close},
+               {FileOp::Rename, 1, platform::WriteStep::None},  // no previous version kept
+               {FileOp::Rename, 2, platform::WriteStep::Replace}};
+  for (const Step &step : steps) {
+    SCOPED_TRACE(std::string(pk::testing::opName(step.op)) + " #" + std::to_string(step.nth));
+    std::error_code ignored;
+    for (const std::string &name : {names.target, names.temporary, names.previous})
+      fs::remove(name, ignored);
+    ASSERT_TRUE(platform::replaceFile(names, oldList).ok());
+
+    pk::testing::FaultFileSystem faults;
+    faults.fail({step.op, step.nth, ENOSPC});
+    platform::FileSystem *was = platform::exchangeFileSystem(&faults);
+    platform::WriteOutcome outcome = platform::replaceFile(names, newList);
+    platform::exchangeFileSystem(was);
+    EXPECT_EQ(outcome.failedStep, step.failed);
+    EXPECT_EQ(outcome.ok() ? outcome.previousError : outcome.error, ENOSPC);
+
+    if (outcome.ok()) {
+      EXPECT_EQ(readIds(), (std::vector<std::string>{"new1", "new2"}));
+    } else if (fs::exists(names.target)) {
+      EXPECT_EQ(readIds(), std::vector<std::string>{"old1"});
+      EXPECT_FALSE(fs::exists(names.temporary));
+    } else {
+      // Cut off between the renames: the old list is the previous version and
+      // the new one is complete under the temporary name.
+      ASSERT_EQ(step.nth, 2);
+      EXPECT_EQ(readIds(), std::vector<std::string>{});
+      std::ifstream previous(names.previous, std::ios::binary),
+          temporary(names.temporary, std::ios::binary);
+      std::stringstream p, t;
+      p << previous.rdbuf();
+      t << temporary.rdbuf();
+      EXPECT_EQ(p.str(), oldList);
+      EXPECT_EQ(t.str(), newList);
+    }
+    // The next replacement mends it.
+    ASSERT_TRUE(platform::replaceFile(names, newList).ok());
+    EXPECT_EQ(readIds(), (std::vector<std::string>{"new1", "new2"}));
+  }
 }
 
 // ---- Filers on this machine's simulated filer, over WinHTTP ----------------------------
