@@ -33,3 +33,15 @@ if(WIN32 AND CMAKE_CROSSCOMPILING AND TARGET cimom AND NOT TARGET registry_first
              COMMAND registry_firstload_test --gtest_filter=RegistryFirstLoad.${case})
   endforeach()
 endif()
+
+# The registry over real files, with a second process sharing the data
+# directory; its one case that asks the simulated filer in process is skipped.
+if(WIN32 AND CMAKE_CROSSCOMPILING AND TARGET cimom AND NOT TARGET registry_test)
+  add_executable(registry_peer registry_peer.cpp)
+  target_link_libraries(registry_peer PRIVATE provkit cimom pk_platform)
+  target_include_directories(registry_peer PRIVATE ${PROJECT_SOURCE_DIR}/cmpi
+                                                   ${CMAKE_CURRENT_SOURCE_DIR})
+  provkit_test(registry_test SOURCES registry_test.cpp LIBS provkit cimom pk_platform)
+  target_compile_definitions(registry_test PRIVATE REGISTRY_PEER="$<TARGET_FILE:registry_peer>")
+  add_dependencies(registry_test registry_peer)
+endif()
