@@ -29,11 +29,19 @@ using Handler = void (*)(nlohmann::json &, pugi::xml_node, pugi::xml_node);
 const std::map<std::string, Handler> &storageApis();
 // The command line ("system-cli"), cli.cpp.
 const std::map<std::string, Handler> &cliApis();
+// The LUN life-cycle APIs (lunops.cpp).
+const std::map<std::string, Handler> &lunOpsApis();
 // Checks the storage section (and the iSCSI portals and sessions) of a filer and
 // fills in defaults; throws ScenarioError naming where.
 void normaliseStorage(nlohmann::json &filer, const std::string &where);
 // The filer's SNMP objects: those derived from its model (IP address table, iSCSI
 // tables) overlaid with the scenario's own "snmp" values.
 std::map<std::string, std::string> snmpObjects(const nlohmann::json &filer);
+
+// The file-service model's APIs (fileservices.cpp); they take the place of the
+// storage model's volume-offline and volume-destroy, which they wrap.
+const std::map<std::string, Handler> &fileServiceApis();
+// Checks the "files" section of a filer and fills in defaults; throws ScenarioError.
+void normaliseFiles(nlohmann::json &filer, const std::string &where);
 
 }  // namespace filersim::detail
