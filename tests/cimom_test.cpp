@@ -446,7 +446,8 @@ TEST_P(CimomTest, ClassPathIsAFollowsTheClassMof) {
     cimom::create(options);
     ADD_FAILURE() << "an object manager was made over a broken class file";
   } catch (const cimom::mof::Error &e) {
-    EXPECT_THAT(e.what(), ::testing::HasSubstr("cimom_classes.mof:1: superclass X_Nowhere"));
+    EXPECT_THAT(e.what(),
+                ::testing::HasSubstr(".mof:1: superclass X_Nowhere of X_Leaf is unknown"));
   }
   std::remove(file.c_str());
 }
