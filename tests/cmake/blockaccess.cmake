@@ -14,3 +14,11 @@ if(NOT WIN32)
     HWIDCACHE_CRASHER="$<TARGET_FILE:hwidcache_crasher>")
   add_dependencies(hwidcache_crash_test hwidcache_crasher)
 endif()
+
+# Initiators, protocol controllers, igroups and Fibre Channel ports against a
+# simulated filer reached through a recording in-process proxy.
+if(TARGET filersim)
+  find_package(pugixml REQUIRED)
+  provkit_test(mapandmask_test SOURCES mapandmask_test.cpp
+               LIBS provkit filersim pk_platform pugixml::pugixml)
+endif()
