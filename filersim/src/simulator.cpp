@@ -166,6 +166,7 @@ const std::map<std::string, Handler> &apis() {
     };
     all.insert(detail::storageApis().begin(), detail::storageApis().end());
     all.insert(detail::cliApis().begin(), detail::cliApis().end());
+    all.insert(detail::blockAccessApis().begin(), detail::blockAccessApis().end());
     return all;
   }();
   return table;

@@ -22,3 +22,8 @@ if(TARGET filersim)
   provkit_test(mapandmask_test SOURCES mapandmask_test.cpp
                LIBS provkit filersim pk_platform pugixml::pugixml)
 endif()
+
+if(TARGET filersim AND TARGET cimom)
+  provkit_test(igroups_test SOURCES igroups_test.cpp
+               LIBS provkit cimom filersim pk_platform pugixml::pugixml)
+endif()
