@@ -27,3 +27,8 @@ if(TARGET filersim AND TARGET cimom)
   provkit_test(igroups_test SOURCES igroups_test.cpp
                LIBS provkit cimom filersim pk_platform pugixml::pugixml)
 endif()
+
+if(TARGET filersim AND TARGET cimom)
+  provkit_test(fcports_test SOURCES fcports_test.cpp
+               LIBS provkit cimom filersim pk_platform pugixml::pugixml)
+endif()
