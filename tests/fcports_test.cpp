@@ -17,7 +17,6 @@ namespace {
 
 using blocktest::SimFiler;
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 nlohmann::json scenario() {
   return nlohmann::json::parse(R"({"filers": [{
@@ -138,7 +137,11 @@ TEST_P(FcPortsTest, PortWordsAndOddTexts) {
            {"FC Host Adapter 1a (dual, ABC-port)" + node, {0}},
            {"FC Host Adapter 1a (dual(F-port)" + node, {0}},
            {"FC Host Adapter 1a (no port word)" + node, {1}},
-           {"FC Host Adapter 1a" + node + "FC Host Adapter 1b (dual, F-port)" + node, {15, 15}},
+           {std::string("FC Host Adapter 1a")
+                .append(node)
+                .append("FC Host Adapter 1b (dual, F-port)")
+                .append(node),
+            {15, 15}},
        }) {
     printNext(c.text);
     WSIList *list = doSysConfig(broker, &status_, fc_.filer(), server_, 0, nullptr);

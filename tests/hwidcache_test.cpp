@@ -26,7 +26,6 @@ using pk::testing::FileOp;
 using pk::testing::FileSystemInUse;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using ::testing::StartsWith;
 
 // What the four files hold; nullopt for a missing file.
 struct Files {
@@ -349,6 +348,7 @@ TEST_F(HwidCacheTest, LoadsNeverSeeAHalfWrittenCacheWhileOthersSave) {
   ASSERT_FALSE(status.failed());
   std::atomic<int> problems{0};
   std::vector<std::thread> threads;
+  threads.reserve(4);
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 25; ++i) {
