@@ -1,6 +1,6 @@
 /* The hardware ID cache: initiators that clients created through the agent and
  * that belong to no initiator group yet, persisted in hwidcache.dat in the data
- * directory (docs/hwidcache.md).  Nothing is kept in memory between calls: a
+ * directory (docs/data-dir.md).  Nothing is kept in memory between calls: a
  * caller loads the cache into a list, changes it, saves it and releases it.
  *
  * Every failure is recorded in the caller's controller status record as a
