@@ -30,6 +30,8 @@ using Handler = void (*)(nlohmann::json &, pugi::xml_node, pugi::xml_node);
 const std::map<std::string, Handler> &storageApis();
 // The command line ("system-cli"), cli.cpp.
 const std::map<std::string, Handler> &cliApis();
+// The LUN life-cycle APIs (lunops.cpp).
+const std::map<std::string, Handler> &lunOpsApis();
 // Block access: the filer's registry, its FC adapters (blockaccess.cpp).
 const std::map<std::string, Handler> &blockAccessApis();
 // The "sysconfig" console command: what it prints (blockaccess.cpp).
@@ -41,5 +43,11 @@ void normaliseStorage(nlohmann::json &filer, const std::string &where);
 // The filer's SNMP objects: those derived from its model (IP address table, iSCSI
 // tables) overlaid with the scenario's own "snmp" values.
 std::map<std::string, std::string> snmpObjects(const nlohmann::json &filer);
+
+// The file-service model's APIs (fileservices.cpp); they take the place of the
+// storage model's volume-offline and volume-destroy, which they wrap.
+const std::map<std::string, Handler> &fileServiceApis();
+// Checks the "files" section of a filer and fills in defaults; throws ScenarioError.
+void normaliseFiles(nlohmann::json &filer, const std::string &where);
 
 }  // namespace filersim::detail
