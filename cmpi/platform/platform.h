@@ -196,9 +196,16 @@ struct ReplacedFile {
   std::string target;
   std::string temporary;
   std::string previous;
+  // When the target cannot become `previous`, remove it instead; when it cannot
+  // be removed either (a missing target included), stop before the last rename
+  // with WriteStep::Previous, leaving the complete temporary file.  For files
+  // whose keepers must learn that no target was there to be kept.
+  bool removeUnmovedTarget = false;
 };
 
-enum class WriteStep { None, Create, Write, Sync, Close, Replace };
+// Previous: the target could neither become `previous` nor be removed
+// (removeUnmovedTarget); the error is the removal's.
+enum class WriteStep { None, Create, Write, Sync, Close, Replace, Previous };
 
 struct WriteOutcome {
   WriteStep failedStep = WriteStep::None;  // the step that ended the write
