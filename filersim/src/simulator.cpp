@@ -167,6 +167,7 @@ const std::map<std::string, Handler> &apis() {
     all.insert(detail::storageApis().begin(), detail::storageApis().end());
     all.insert(detail::cliApis().begin(), detail::cliApis().end());
     for (const auto &api : detail::fileServiceApis()) all.insert_or_assign(api.first, api.second);
+    all.insert(detail::quotaApis().begin(), detail::quotaApis().end());
     return all;
   }();
   return table;
@@ -226,6 +227,7 @@ json normalise(json filer, size_t index) {
   if (!filer.contains("online")) filer["online"] = true;
   detail::normaliseStorage(filer, where);
   detail::normaliseFiles(filer, where);
+  detail::normaliseQuotas(filer, where);
   return filer;
 }
 
