@@ -11,6 +11,7 @@
 #include <stdint.h>
 #include <wbemkelvai/wsifiler.h>
 #include <wbemkelvai/wsiruntime.h>
+#include <wbemkelvai/wsistorage.h>
 
 #include "pk_export.h"
 
@@ -207,6 +208,117 @@ PK_EXPORT const char *getQuotaReportTarget(const QuotaReport *report);
 PK_EXPORT QuotaStatus *getQuotaStatus(const Filer *filer, const char *volume, KELVAStatus *status);
 /* Frees the status's error text and the record; null is ignored. */
 PK_EXPORT void freeQuotaStatus(QuotaStatus *quotaStatus);
+
+/* ---- Principals ------------------------------------------------------------------------ */
+
+/* Name kinds of a principal. */
+#define PK_PRINCIPAL_DEFAULT 1 /* the default name "*" */
+#define PK_PRINCIPAL_PLAIN 2   /* a plain name */
+#define PK_PRINCIPAL_DOMAIN 3  /* a name with a backslash (a domain user or group) */
+
+/* A user or group named in a quota rule; name owned. */
+typedef struct QuotaPrincipal {
+  int32_t type;     /* PK_QUOTA_TYPE_USER or PK_QUOTA_TYPE_GROUP */
+  int32_t nameKind; /* PK_PRINCIPAL_... */
+  char *name;
+} QuotaPrincipal;
+
+/* Frees a principal (name, then record); null is ignored.  Serves as a WSIList free
+ * function. */
+PK_EXPORT void freeQuotaPrincipal(void *principal);
+
+/* New list of the principals of the filer's rules (free with WSIList_free and
+ * freeQuotaPrincipal), each name and type once; with a name filter, only the principals of
+ * the first rule that has one passing it.  Null with the record set on failure. */
+PK_EXPORT WSIList *findFilerQuotaPrincipals(const Filer *filer, const char *nameFilter,
+                                            const int *typeFilter, KELVAStatus *status);
+
+/* New list of every principal of one rule (free as above); empty for a tree rule.  Null
+ * with the record set on failure. */
+PK_EXPORT WSIList *findFilerQuotaPrincipalsFromEntry(const FilerQuotaEntry *entry,
+                                                     KELVAStatus *status);
+
+/* New domain-identity InstanceID of the principal on the system ("U:<name>" or
+ * "G:<name>"; free with wsifree); null with the record set on failure. */
+PK_EXPORT char *encodePrincipalID(const char *system, const QuotaPrincipal *principal,
+                                  KELVAStatus *status);
+
+/* Splits the writable instanceID in place: the system outputs as
+ * getFilerAndNameFromInstanceId gives them, *nameOut the principal's name (up to the next
+ * ':') and *typeOut its type; all point into instanceID, so nothing is to be freed.  1 on
+ * success, 0 with the record set on failure. */
+PK_EXPORT int decodePrincipalEntryID(char *instanceID, char **systemOut1, char **systemOut2,
+                                     char **nameOut, int *typeOut, KELVAStatus *status);
+
+/* ---- Managed elements ------------------------------------------------------------------ */
+
+/* The marker of the whole storage system where a volume record is expected. */
+#define PK_QUOTA_WHOLE_SYSTEM ((KELVAVolume *)(intptr_t)-1)
+
+/* Row indexes of the managed-element class table. */
+#define PK_QUOTA_ME_VOLUME_EXTENT 0  /* KELVA_VariVolExtent, "volextprv.dll" */
+#define PK_QUOTA_ME_LOGICAL_DISK 1   /* KELVA_LogicalDisk, "diskunitprv.dll" */
+#define PK_QUOTA_ME_LOCAL_FS 2       /* KELVA_LocalFS, "nasdirprv.dll" */
+#define PK_QUOTA_ME_STORAGE_VOLUME 3 /* KELVA_StorageVolume, "blockvolprv.dll" */
+#define PK_QUOTA_ME_STORAGE_SYSTEM 4 /* KELVA_StorageSystem, "arraysysprv.dll" */
+
+/* New volume name (wsifree) of the element the path names, or null with the reason raised
+ * into status. */
+typedef char *(*QuotaMEVolumeNameFunc)(const CMPIBroker *broker, const CMPIObjectPath *path,
+                                       const Filer *filer, CMPIStatus *status);
+/* The named volume's record (freeVolume), PK_QUOTA_WHOLE_SYSTEM, or null (the record set on
+ * failure). */
+typedef KELVAVolume *(*QuotaMEVolumeRecordFunc)(const Filer *filer, const char *volumeName,
+                                                KELVAStatus *status);
+
+/* A row of the fixed managed-element class table. */
+typedef struct QuotaMEClass {
+  const char *className;
+  int32_t index;
+  const char *library;
+  QuotaMEVolumeNameFunc volumeName;
+  QuotaMEVolumeRecordFunc volumeRecord;
+} QuotaMEClass;
+
+/* A managed element: its row, its filer (owned) and its volume name (owned). */
+typedef struct QuotaMEInstance {
+  const QuotaMEClass *row;
+  Filer *filer;
+  char *volume;
+} QuotaMEInstance;
+
+/* The first row among the count row indexes whose class is the path's class, or null (a
+ * failure to read the class is raised into status).  Rows are fixed; never freed. */
+PK_EXPORT const QuotaMEClass *getQuotaMEClassFromPath(const CMPIBroker *broker,
+                                                      const CMPIObjectPath *path,
+                                                      const int *rowIndexes, int count,
+                                                      CMPIStatus *status);
+/* New managed element of the path (free with freeMEInstance) after the row's library says
+ * that it exists; null with the reason raised (rc 6 when it does not exist). */
+PK_EXPORT QuotaMEInstance *convertObjectPathToQuotaMEInstance(const CMPIBroker *broker,
+                                                              const CMPIContext *context,
+                                                              const CMPIObjectPath *path,
+                                                              const QuotaMEClass *row,
+                                                              CMPIStatus *status);
+/* Frees the volume name, the filer record and the element; null is ignored. */
+PK_EXPORT void freeMEInstance(QuotaMEInstance *instance);
+/* The element's volume record (free with freeVolume), PK_QUOTA_WHOLE_SYSTEM for the storage
+ * system, or null (a failure raised into status). */
+PK_EXPORT KELVAVolume *getMEInstanceVolume(const CMPIBroker *broker,
+                                           const QuotaMEInstance *instance, CMPIStatus *status);
+/* The element's filer record (borrowed). */
+PK_EXPORT const Filer *getMEInstanceFiler(const QuotaMEInstance *instance);
+
+/* ---- Volumes and qtrees ---------------------------------------------------------------- */
+
+/* Switches the volume's quotas on (non-zero) or off; failures go into the record. */
+PK_EXPORT void setVolumeQuotas(const Filer *filer, const char *volume, int on, KELVAStatus *status);
+/* Resizes the volume's quotas; failures go into the record. */
+PK_EXPORT void resizeVolumeQuotas(const Filer *filer, const char *volume, KELVAStatus *status);
+/* New name (wsifree) of the volume's qtree with the id; null when none has it, null with
+ * the record set on failure. */
+PK_EXPORT char *getQtreeNameFromID(const Filer *filer, const char *volume, int32_t qtreeId,
+                                   KELVAStatus *status);
 
 PK_END_DECLS
 
