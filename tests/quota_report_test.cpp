@@ -25,7 +25,7 @@ nlohmann::json run(int lines, const char *type, const char *target, const char *
 
 class QuotaReportTest : public ::testing::Test {
  protected:
-  explicit QuotaReportTest(nlohmann::json quotas = model()) : f(quotas) {}
+  explicit QuotaReportTest(const nlohmann::json &quotas = model()) : f(quotas) {}
 
   static nlohmann::json model() {
     return {{"rules",
