@@ -50,4 +50,9 @@ const std::map<std::string, Handler> &fileServiceApis();
 // Checks the "files" section of a filer and fills in defaults; throws ScenarioError.
 void normaliseFiles(nlohmann::json &filer, const std::string &where);
 
+// The quota model's APIs (quota.cpp).
+const std::map<std::string, Handler> &quotaApis();
+// Checks the "quotas" section of a filer and fills in defaults; throws ScenarioError.
+void normaliseQuotas(nlohmann::json &filer, const std::string &where);
+
 }  // namespace filersim::detail

@@ -169,6 +169,7 @@ const std::map<std::string, Handler> &apis() {
     for (const auto &api : detail::fileServiceApis()) all.insert_or_assign(api.first, api.second);
     all.insert(detail::lunOpsApis().begin(), detail::lunOpsApis().end());
     all.insert(detail::blockAccessApis().begin(), detail::blockAccessApis().end());
+    all.insert(detail::quotaApis().begin(), detail::quotaApis().end());
     return all;
   }();
   return table;
@@ -228,6 +229,7 @@ json normalise(json filer, size_t index) {
   if (!filer.contains("online")) filer["online"] = true;
   detail::normaliseStorage(filer, where);
   detail::normaliseFiles(filer, where);
+  detail::normaliseQuotas(filer, where);
   return filer;
 }
 
