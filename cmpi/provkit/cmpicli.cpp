@@ -14,6 +14,7 @@
 
 #include "guards.h"
 #include "provkit/commonimpl.h"
+#include "provkit/endpoints.h"
 #include "provkit/fcports.h"
 #include "provkit/frame.h"
 #include "provkit/properties.h"
@@ -51,15 +52,13 @@ void traceAndFail(const CMPIBroker *broker, CMPIStatus *status, const char *text
   fail(broker, status, text);
 }
 
-// A world wide name as the keys carry it: up to the line end, without ':' and
-// blanks, upper case.
-std::string normalisedWWN(const std::string &text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n' || c == '\0') break;
-    if (c == ':' || c == ' ') continue;
-    out.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
-  }
+// A world wide name as the keys carry it (encodeWWN's form).  Running out of
+// memory here gives "", which the caller's own allocation check reports.
+std::string normalisedWWN(const CMPIBroker *broker, const std::string &text) {
+  CMPIStatus scratch{CMPI_RC_OK, nullptr};
+  char *encoded = encodeWWN(broker, &scratch, text.c_str());
+  std::string out = encoded != nullptr ? encoded : "";
+  wsifree(encoded);
   return out;
 }
 
@@ -192,7 +191,7 @@ WSIList *parseSysConfig(const CMPIBroker *broker, CMPIStatus *status, const File
       break;
     }
     size_t start = node + std::strlen(kNodeName) + 1;
-    std::string deviceID = normalisedWWN(start < text.size() ? text.substr(start) : "");
+    std::string deviceID = normalisedWWN(broker, start < text.size() ? text.substr(start) : "");
     if (wwnFilter != nullptr && deviceID != wwnFilter) continue;
     KELVAFCInitiatorPort *port =
         newPort(broker, status, systemName.get(), deviceID, text, heading, keysOnly);
@@ -232,7 +231,7 @@ KELVAFCTPInfo *newTarget(const CMPIBroker *broker, const Filer *filer, const WSI
   target->packetSize = static_cast<int32_t>(getIntElement(info, "packet-size", 0));
   target->dataLinkRate = static_cast<int32_t>(getIntElement(info, "data-link-rate", 0));
   const char *portName = getStringElement(info, "port-name");
-  target->portName = wsistrdup(normalisedWWN(portName != nullptr ? portName : "").c_str());
+  target->portName = wsistrdup(normalisedWWN(broker, portName != nullptr ? portName : "").c_str());
   target->systemName = encodeSystemName(broker, status, filer);
   if (target->adapter == nullptr || target->nodeName == nullptr || target->state == nullptr ||
       target->portName == nullptr || target->systemName == nullptr) {
