@@ -112,6 +112,10 @@ std::string getEnv(const char *name) {
   const char *value = std::getenv(name);
   return value != nullptr ? value : "";
 }
+bool setEnv(const char *name, const char *value) {
+  // The C runtime's copy is what getenv reads; keep the process block in step.
+  return _putenv_s(name, value) == 0 && SetEnvironmentVariableA(name, value) != 0;
+}
 std::string userDataRoot() {
   // The user's own profile; never a folder that other users share.
   std::string root = getEnv("APPDATA");
