@@ -131,6 +131,20 @@ std::vector<CMPIData> drain(CMPIEnumeration *enumeration) {
   return out;
 }
 
+// The named properties of each instance, as table rows.
+std::vector<std::vector<std::string>> rowsOf(const std::vector<CMPIData> &items,
+                                             const std::vector<std::string> &columns) {
+  std::vector<std::vector<std::string>> rows;
+  rows.reserve(items.size());
+  for (const auto &d : items) {
+    std::vector<std::string> row;
+    row.reserve(columns.size());
+    for (const auto &c : columns) row.push_back(agent::propertyText(d.value.inst, c.c_str()));
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
 class Commands {
  public:
   Commands(agent::Host &host, const Settings &settings)
@@ -156,13 +170,7 @@ class Commands {
       return;
     }
     if (!columns.empty()) {
-      std::vector<std::vector<std::string>> rows;
-      for (const auto &d : items) {
-        std::vector<std::string> row;
-        for (const auto &c : columns) row.push_back(agent::propertyText(d.value.inst, c.c_str()));
-        rows.push_back(std::move(row));
-      }
-      std::cout << agent::table(columns, rows);
+      std::cout << agent::table(columns, rowsOf(items, columns));
       return;
     }
     bool first = true;
@@ -466,13 +474,7 @@ class Commands {
       }
       std::cout << (first ? "" : "\n") << v.title << " (" << items.size() << ")\n";
       first = false;
-      std::vector<std::vector<std::string>> rows;
-      for (const auto &d : items) {
-        std::vector<std::string> row;
-        for (const auto &c : v.columns) row.push_back(agent::propertyText(d.value.inst, c.c_str()));
-        rows.push_back(std::move(row));
-      }
-      std::cout << agent::table(v.columns, rows);
+      std::cout << agent::table(v.columns, rowsOf(items, v.columns));
     }
     if (settings_.json) {
       std::cout << out.dump(2) << "\n";

@@ -228,7 +228,11 @@ CMPIObjectPath *parsePath(const CMPIBroker *broker, const cimom::mof::Repository
     for (const std::string &name : classes.keys(className)) {
       bool given = std::any_of(keys.begin(), keys.end(),
                                [&](const Assignment &a) { return sameName(a.name, name); });
-      if (!given) throw badPath(text, "key " + name + " of " + className + " is missing");
+      if (!given) {
+        std::string why = "key ";
+        why.append(name).append(" of ").append(className).append(" is missing");
+        throw badPath(text, why);
+      }
     }
   }
   return path.release();
