@@ -16,6 +16,7 @@
 #include "agent.h"
 #include "platform/platform.h"
 #include "provkit/registry.h"
+#include "wbemkelvai/wsiruntime.h"
 #include "wbemkelvai/wsiapi.h"
 #include "wbemkelvai/wsifiler.h"
 
@@ -150,7 +151,16 @@ class Commands {
   Commands(agent::Host &host, const Settings &settings)
       : host_(host), settings_(settings), broker_(host.broker()), ctx_(host.context()) {}
 
+  // A namespace that no provider serves is none the agent knows.
+  void checkNamespace(const std::string &nameSpace) {
+    for (const agent::Registration &r : host_.registrations())
+      for (const std::string &ns : r.namespaces)
+        if (strCompare(ns.c_str(), nameSpace.c_str()) == 0) return;
+    throw CimError(CMPI_RC_ERR_INVALID_NAMESPACE, "no namespace " + nameSpace);
+  }
+
   CMPIObjectPath *classPath(const std::string &className) {
+    checkNamespace(settings_.nameSpace);
     std::string name = agent::checkedClass(host_.classes(), className);
     CMPIStatus status{CMPI_RC_OK, nullptr};
     CMPIObjectPath *path =
@@ -159,7 +169,13 @@ class Commands {
     return path;
   }
   CMPIObjectPath *instancePath(const std::string &text) {
-    return agent::parsePath(broker_, host_.classes(), text, settings_.nameSpace, true);
+    Held<CMPIObjectPath> path(
+        agent::parsePath(broker_, host_.classes(), text, settings_.nameSpace, true));
+    CMPIString *ns = CMGetNameSpace(path.get(), nullptr);
+    checkNamespace(ns != nullptr && CMGetCharPtr(ns) != nullptr ? CMGetCharPtr(ns) : "");
+    CMPIObjectPath *out = path.object;
+    path.object = nullptr;
+    return out;
   }
 
   void printInstances(const std::vector<CMPIData> &items, const std::vector<std::string> &columns) {
@@ -335,6 +351,7 @@ class Commands {
       CMPIObjectPath *path;
     };
     std::vector<Active> active;
+    std::vector<void *> libraries;
     auto stopAll = [&] {
       for (Active &a : active) {
         CMPIStatus st = a.mi->ft->deActivateFilter(a.mi, ctx_, a.filter, name.c_str(), a.path, 1);
@@ -344,6 +361,8 @@ class Commands {
         CMRelease(a.path);
       }
       active.clear();
+      for (void *library : libraries) pk::platform::libraryClose(library);
+      libraries.clear();
     };
     std::string query = "SELECT * FROM " + name;
     for (const agent::Registration &r : host_.registrations()) {
@@ -353,6 +372,7 @@ class Commands {
       // The object manager made the MI when it loaded the provider; its factory gives
       // the same MI again.
       void *library = pk::platform::libraryOpen(host_.libraryFile(r).c_str());
+      if (library != nullptr) libraries.push_back(library);
       void *factory =
           library != nullptr
               ? pk::platform::librarySymbol(library, (r.provider + "_Create_IndicationMI").c_str())
@@ -529,7 +549,11 @@ class Commands {
     std::string why = status.msg != nullptr ? CMGetCharPtr(status.msg) : "";
     if (status.msg != nullptr) CMRelease(status.msg);
     if (status.rc != CMPI_RC_OK) throw CimError(status.rc, why);
-    if (!settings_.json) std::cout << "removed " << systemId << "\n";
+    if (settings_.json) {
+      std::cout << json{{"removed", systemId}}.dump(2) << "\n";
+    } else {
+      std::cout << "removed " << systemId << "\n";
+    }
   }
 
  private:
@@ -729,7 +753,11 @@ int run(int argc, char **argv) {
       commands.removeFiler(systemId);
     } else if (filersAdd->parsed()) {
       // The filer was registered while the host came up.
-      if (!settings.json) std::cout << "registered " << address << "\n";
+      if (settings.json) {
+        std::cout << json{{"added", address}}.dump(2) << "\n";
+      } else {
+        std::cout << "registered " << address << "\n";
+      }
     }
     if ((filersAdd->parsed() || filersRemove->parsed()) && settings.host.dataDir.empty() &&
         !settings.json)

@@ -616,6 +616,13 @@ TEST_F(AgentCommandTest, ErrorsCarryTheCimStatusInTheExitCodeAndMessage) {
   EXPECT_EQ(missing.code, 10 + CMPI_RC_ERR_NOT_FOUND) << missing.err;
   EXPECT_THAT(missing.err, HasSubstr("CIM_ERR_NOT_FOUND (6)"));
 
+  Outcome elsewhere = agent("-n root/nowhere enumerate KELVA_StorageSystem");
+  EXPECT_EQ(elsewhere.code, 10 + CMPI_RC_ERR_INVALID_NAMESPACE);
+  EXPECT_EQ(agent("get 'root/nowhere:KELVA_StorageSystem.CreationClassName=\"KELVA_StorageSystem\","
+                  "Name=\"KELVA:0118054321\"'")
+                .code,
+            10 + CMPI_RC_ERR_INVALID_NAMESPACE);
+
   // A class the MOF knows that no provider serves.
   Outcome unserved = agent("enumerate KELVA_ConcretePool");
   EXPECT_EQ(unserved.code, 10 + CMPI_RC_ERR_NOT_SUPPORTED);
