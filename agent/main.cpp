@@ -721,6 +721,8 @@ int run(int argc, char **argv) {
   // Never destroyed: provkit keeps the object manager's broker for the life of the process.
   static std::unique_ptr<agent::Host> host;
   try {
+    // Registering filers reaches them, which may take a while.
+    Progress progress("loading the providers and reaching the filers", !settings.quiet);
     host = std::make_unique<agent::Host>(settings.host);
   } catch (const std::exception &e) {
     std::fprintf(stderr, "provkit-agent: %s\n", e.what());

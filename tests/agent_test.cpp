@@ -499,10 +499,10 @@ class AgentCommandTest : public ::testing::Test {
   }
   void TearDown() override { regtest::fs::remove_all(dir); }
 
-  Outcome agent(const std::string &arguments) {
+  Outcome agent(const std::string &arguments, bool quiet = true) {
     std::string out = (dir / "out").string(), err = (dir / "err").string();
-    std::string command = std::string(PROVKIT_AGENT) + " --quiet " + arguments + " >" + out +
-                          " 2>" + err + " </dev/null";
+    std::string command = std::string(PROVKIT_AGENT) + (quiet ? " --quiet " : " ") + arguments +
+                          " >" + out + " 2>" + err + " </dev/null";
     int status = std::system(command.c_str());
     Outcome run;
     run.code = status == -1 ? -1 : (status >> 8) & 0xff;  // the shell's exit status
@@ -718,6 +718,17 @@ TEST_F(AgentCommandTest, TheRegistryKeepsFilersAddedAndRemovedAndReachesThemOver
   ASSERT_EQ(remote.code, 0) << remote.err;
   EXPECT_EQ(remote.parsed().size(), scenario.lunField("kelva-a", "serial").size());
   EXPECT_GT(sim->requestCount("kelva-a"), 0);
+  // A slow filer: the operation shows that it is under way.
+  sim->setFault("kelva-a", "*", filersim::Fault::delay(700));
+  Outcome slow = agent("--filer 127.0.0.1:" + port +
+                           " --system-id 0118054321 --user root --password kelva:a-secret "
+                           "enumerate KELVA_StorageVolume --table DeviceID",
+                       false);
+  ASSERT_EQ(slow.code, 0) << slow.err;
+  EXPECT_THAT(slow.err, HasSubstr("reaching the filers ... done"));
+  EXPECT_THAT(slow.out, HasSubstr(scenario.lunField("kelva-a", "serial")[4]));
+  sim->clearFaults();
+
   // A filer that stops answering is still a system, lost to communication.
   sim->setOnline("kelva-a", false);
   Outcome lost = agent("--filer 127.0.0.1:" + port +
