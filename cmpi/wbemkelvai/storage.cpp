@@ -4,6 +4,7 @@
 //
 // Each piece is read whole with one listing request and kept as plain C++ values;
 // callers get fresh C records copied from it, so nothing they do touches the cache.
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -194,9 +195,16 @@ std::string str(const WSIElement *element, const char *name) {
   const char *text = getStringElement(element, name);
   return text != nullptr ? text : std::string();
 }
+// Byte figures use the whole unsigned 64-bit range, so they are read as unsigned
+// texts: a signed read would lose every figure at or above 2^63.  Anything but a
+// plain decimal number reads as 0.
 uint64_t u64(const WSIElement *element, const char *name) {
-  long long value = getIntElement(element, name, 0);
-  return value > 0 ? static_cast<uint64_t>(value) : 0;
+  const char *text = getStringElement(element, name);
+  if (text == nullptr) return 0;
+  const char *end = text + std::strlen(text);
+  uint64_t value = 0;
+  auto [at, error] = std::from_chars(text, end, value);
+  return error == std::errc() && at == end ? value : 0;
 }
 int i32(const WSIElement *element, const char *name) {
   return static_cast<int>(getIntElement(element, name, 0));
@@ -678,9 +686,12 @@ WSI_EXPORT int getAggregateInfo(KELVAStatus *status, const Filer *filer, const c
              [&](StorageAccess &a, KELVAStatus *st) {
                const std::vector<Aggr> *aggrs = ensure<Aggr>(a, false, st);
                if (aggrs == nullptr) return false;
+               // An empty selector selects any, as an absent one does.
                auto keep = [&](const Aggr &aggr) {
-                 if (name != nullptr && !same(aggr.name, name)) return false;
-                 if (uuidSelector != nullptr && !same(aggr.uuid, uuidSelector)) return false;
+                 if (name != nullptr && *name != '\0' && !same(aggr.name, name)) return false;
+                 if (uuidSelector != nullptr && *uuidSelector != '\0' &&
+                     !same(aggr.uuid, uuidSelector))
+                   return false;
                  return (kinds & (aggr.kind == 2 ? WSI_AGGR_KIND_TRADITIONAL
                                                  : WSI_AGGR_KIND_AGGREGATE)) != 0;
                };

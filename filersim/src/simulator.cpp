@@ -165,6 +165,7 @@ const std::map<std::string, Handler> &apis() {
         {"snmp-get-next", snmpGetNext},
     };
     all.insert(detail::storageApis().begin(), detail::storageApis().end());
+    all.insert(detail::cliApis().begin(), detail::cliApis().end());
     return all;
   }();
   return table;

@@ -63,8 +63,8 @@ typedef struct KELVAAggregate {
   int32_t snapshotReservePercent;
 } KELVAAggregate;
 
-/* Appends the filer's aggregates: those named name (NULL: all) whose uuid is
- * uuidSelector (NULL: any) and whose kind is among kinds (WSI_AGGR_KIND_... bits).
+/* Appends the filer's aggregates: those named name (NULL or "": all) whose uuid is
+ * uuidSelector (NULL or "": any) and whose kind is among kinds (WSI_AGGR_KIND_... bits).
  * With brief non-zero the space figures (managedSpace, usedSpace, availableSpace)
  * are left 0.  Free the records with freeAggregateInfo (list) or freeAggregate. */
 WSI_EXPORT int getAggregateInfo(KELVAStatus *status, const Filer *filer, const char *name,
