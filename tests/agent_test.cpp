@@ -268,6 +268,39 @@ TEST_P(ProviderShellTest, SystemDeviceLeadsBetweenASystemAndItsVolumes) {
   EXPECT_EQ(got.rc, CMPI_RC_OK) << text(got.msg);
 }
 
+TEST_P(ProviderShellTest, APoolsCapabilitiesCreateTheSettingOfItsRow) {
+  auto createSetting = [&](const std::string &pool, const CMPIValue *type, CMPIStatus *st) {
+    Held<CMPIObjectPath> caps(
+        path("KELVA_ConcretePoolStorageCapabilities.InstanceID=\"KELVA:0118054321:" + pool + "\""));
+    Held<CMPIArgs> in(CMNewArgs(broker, nullptr));
+    Held<CMPIArgs> out(CMNewArgs(broker, nullptr));
+    if (type != nullptr) CMAddArg(in.get(), "SettingType", type, CMPI_uint16);
+    CMPIData rv = CBInvokeMethod(broker, ctx, caps.get(), "CreateSetting", in.get(), out.get(), st);
+    CMPIData made = CMGetArg(out.get(), "NewSetting", nullptr);
+    std::string setting = made.type == CMPI_ref && (made.state & CMPI_nullValue) == 0
+                              ? cimom::objectPathText(made.value.ref)
+                              : "";
+    return std::make_pair(rv.value.uint32, setting);
+  };
+  CMPIValue goal;
+  goal.uint16 = 3;
+  CMPIStatus st{CMPI_RC_OK, nullptr};
+  auto [rv, setting] = createSetting("aggr1", &goal, &st);
+  ASSERT_EQ(st.rc, CMPI_RC_OK) << text(st.msg);
+  EXPECT_EQ(rv, 0u);
+  EXPECT_THAT(setting, HasSubstr("KELVA_StorageSetting.InstanceID=\"KELVA:0118054321:aggr1:"));
+
+  // A pool the filer does not have; a setting type that is neither default nor goal; none.
+  createSetting("nope", &goal, &st);
+  EXPECT_EQ(st.rc, CMPI_RC_ERR_NOT_FOUND);
+  CMPIValue odd;
+  odd.uint16 = 7;
+  createSetting("aggr1", &odd, &st);
+  EXPECT_EQ(st.rc, CMPI_RC_ERR_INVALID_PARAMETER);
+  createSetting("aggr1", nullptr, &st);
+  EXPECT_EQ(st.rc, CMPI_RC_ERR_INVALID_PARAMETER);
+}
+
 TEST_P(ProviderShellTest, FailuresOfTheFilerAndTheObjectManagerReachTheCaller) {
   // An off-line filer is still a system (lost communication) and has no volumes to list.
   sim->setOnline("kelva-a", false);
@@ -646,6 +679,20 @@ TEST_F(AgentCommandTest, ErrorsCarryTheCimStatusInTheExitCodeAndMessage) {
 }
 
 TEST_F(AgentCommandTest, InvokesMethodsWithTypedArguments) {
+  // A pool's capabilities make the setting of the pool's row.
+  std::string caps = quote("KELVA_ConcretePoolStorageCapabilities.InstanceID=\"" +
+                           scenario.systemName("kelva-a") + ":aggr1\"");
+  Outcome made = agent("--json invoke " + caps + " CreateSetting SettingType=2");
+  ASSERT_EQ(made.code, 0) << made.err;
+  EXPECT_EQ(made.parsed()["returnValue"], 0);
+  EXPECT_THAT(made.parsed()["out"]["NewSetting"].get<std::string>(),
+              HasSubstr("KELVA_StorageSetting.InstanceID=\"KELVA:0118054321:aggr1:"));
+  Outcome notANumber = agent("invoke " + caps + " CreateSetting SettingType=two");
+  EXPECT_EQ(notANumber.code, 10 + CMPI_RC_ERR_INVALID_PARAMETER);
+  EXPECT_THAT(notANumber.err, HasSubstr("'two' is no uint16 for SettingType"));
+  EXPECT_EQ(agent("invoke " + caps + " CreateSetting SettingType=9").code,
+            10 + CMPI_RC_ERR_INVALID_PARAMETER);
+
   std::string element = quote("KELVA_TestElement.Name=\"one\"");
   Outcome echo = agent(testProviders() + " --json invoke " + element + " Echo Text=hello");
   ASSERT_EQ(echo.code, 0) << echo.err;
