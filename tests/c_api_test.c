@@ -105,6 +105,32 @@ static void withBroker(int level) {
   cimomFree(om);
 }
 
+/* File systems and shares: the fixed records and the texts, from C. */
+static void fileServices(void) {
+  Share share = {PK_SHARE_TYPE_CIFS, NULL, NULL};
+  char mount[] = "/vol/vol1/users";
+  char users[] = "users";
+  char *id;
+  char *path = makeAbsolutePath("vol1", "/qt1");
+  KELVAStatus record = KELVA_STATUS_INIT;
+  int32_t type = 0;
+  char *m = NULL;
+  char *n = NULL;
+
+  CHECK(path != NULL && strcmp(path, "/vol/vol1/qt1") == 0);
+  wsifree(path);
+  CHECK(getNumFSSettings() == 2 && getFSSettingByID(NULL, "3") == getFSSettingAt(NULL, 1));
+  CHECK(getShareTypeFromProtocol("nfs") == PK_SHARE_TYPE_NFS);
+  share.mount = mount;
+  share.name = users;
+  id = encodeFileShareID("f1", &share);
+  CHECK(id != NULL && strcmp(id, "KELVA:f1:cifs:/vol/vol1/users:(users)") == 0);
+  CHECK(decodeFileShareID(id, NULL, NULL, &type, &m, &n, &record) == 1);
+  CHECK(type == PK_SHARE_TYPE_CIFS && strcmp(m, "/vol/vol1/users") == 0 && strcmp(n, "users") == 0);
+  wsifree(id);
+  clearKELVAStatus(&record);
+}
+
 int main(void) {
   WSIList *list = WSIList_new();
   WSIList *copy;
@@ -131,6 +157,7 @@ int main(void) {
   CHECK(status.message == NULL);
 
   withoutBroker();
+  fileServices();
   withBroker(200);
   withBroker(100);
 

@@ -555,13 +555,13 @@ TEST_P(StorageTest, OnlyTheDeclaredPiecesAreReadAgainAfterARequest) {
   volumeNames();
   igroupNames();
   EXPECT_EQ(sim_->requestCount("kelva-a"), requests + 2);
-  // Taking a volume off line changes volumes, not igroups.
-  ASSERT_TRUE(send("volume-offline", {{"name", "volOld"}}));
+  // Taking a volume off line changes volumes, not igroups (one already off line is refused).
+  ASSERT_TRUE(send("volume-offline", {{"name", "volA"}}));
   EXPECT_EQ(igroupNames().size(), 4u);
   EXPECT_EQ(sim_->requestCount("kelva-a"), requests + 3);
   List vols(freeVolumeInfo);
   Status status;
-  ASSERT_TRUE(getVolumeInfo(&status, a(), nullptr, "volOld", nullptr, 3, 0, vols.list));
+  ASSERT_TRUE(getVolumeInfo(&status, a(), nullptr, "volA", nullptr, 3, 0, vols.list));
   EXPECT_STRNE(vols.records<KELVAVolume>().at(0)->state, "online");
   EXPECT_EQ(sim_->requestCount("kelva-a"), requests + 4);
   // A request the library does not know may have changed anything.

@@ -36,4 +36,10 @@ void normaliseStorage(nlohmann::json &filer, const std::string &where);
 // tables) overlaid with the scenario's own "snmp" values.
 std::map<std::string, std::string> snmpObjects(const nlohmann::json &filer);
 
+// The file-service model's APIs (fileservices.cpp); they take the place of the
+// storage model's volume-offline and volume-destroy, which they wrap.
+const std::map<std::string, Handler> &fileServiceApis();
+// Checks the "files" section of a filer and fills in defaults; throws ScenarioError.
+void normaliseFiles(nlohmann::json &filer, const std::string &where);
+
 }  // namespace filersim::detail

@@ -166,6 +166,7 @@ const std::map<std::string, Handler> &apis() {
     };
     all.insert(detail::storageApis().begin(), detail::storageApis().end());
     all.insert(detail::cliApis().begin(), detail::cliApis().end());
+    for (const auto &api : detail::fileServiceApis()) all.insert_or_assign(api.first, api.second);
     return all;
   }();
   return table;
@@ -224,6 +225,7 @@ json normalise(json filer, size_t index) {
   if (!filer.contains("health")) filer["health"] = "ok";
   if (!filer.contains("online")) filer["online"] = true;
   detail::normaliseStorage(filer, where);
+  detail::normaliseFiles(filer, where);
   return filer;
 }
 
