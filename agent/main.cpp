@@ -619,8 +619,8 @@ int run(int argc, char **argv) {
                  "system id of the filer given (default: asked from the filer)");
   app.add_flag("--https", settings.https, "reach --filer over HTTPS, verifying its certificate");
   app.add_flag("--insecure", settings.insecure, "reach --filer over HTTPS without verification");
-  app.add_flag("!--no-embedded", settings.host.embedded,
-               "do not bring up the embedded simulated filers");
+  bool noEmbedded = false;
+  app.add_flag("--no-embedded", noEmbedded, "do not bring up the embedded simulated filers");
   app.add_option("--registrations", settings.moreRegistrations,
                  "more provider registration files (sfcb-style .reg) besides the agent's")
       ->check(CLI::ExistingFile);
@@ -707,7 +707,7 @@ int run(int argc, char **argv) {
       filer.systemId = settings.filerTexts.size() == 1 ? settings.systemId : "";
       settings.host.filers.push_back(filer);
     }
-    if (!settings.host.filers.empty()) settings.host.embedded = false;
+    settings.host.embedded = !noEmbedded && settings.host.filers.empty();
     if (filersAdd->parsed()) {
       agent::RemoteFiler filer = agent::parseFilerAddress(address);
       filer.systemId = settings.systemId;

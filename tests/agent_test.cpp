@@ -758,6 +758,13 @@ TEST_F(AgentCommandTest, TheRegistryKeepsFilersAddedAndRemovedAndReachesThemOver
   EXPECT_EQ(wrong.code, 1);
   EXPECT_THAT(wrong.err, HasSubstr("does not answer"));
 
+  // Without the embedded filers, the registered ones that live in this process do not answer.
+  Outcome alone = agent(data + "--no-embedded --json enumerate KELVA_StorageSystem");
+  ASSERT_EQ(alone.code, 0) << alone.err;
+  ASSERT_EQ(alone.parsed().size(), 2u);
+  EXPECT_EQ(alone.parsed()[0]["properties"]["OperationalStatus"], json::array({13}));
+  EXPECT_EQ(alone.parsed()[1]["properties"]["OperationalStatus"], json::array({2}));
+
   // --filer: only that filer, over HTTP.
   Outcome remote =
       agent("--filer 127.0.0.1:" + port +
