@@ -729,7 +729,7 @@ TEST_F(AgentCommandTest, WatchShowsIndicationsAsTheProviderDeliversThem) {
   EXPECT_EQ(agent("watch CIM_InstModification --timeout 1").code, 10 + CMPI_RC_ERR_NOT_SUPPORTED);
 }
 
-TEST_F(AgentCommandTest, TheRegistryKeepsFilersAddedAndRemovedAndReachesThemOverHttp) {
+TEST_F(AgentCommandTest, FilersAddedAndRemovedStayAndAreReachedOverHttp) {
   auto sim = filersim::Simulator::fromFile(FILERSIM_DEFAULT_SCENARIO);
   filersim::HttpServer server(*sim, "kelva-a");
   filersim::HttpServer serverB(*sim, "kelva-b");
