@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 #include "internal.h"
 #include "platform/platform.h"
+#include "wbemkelvai/clock.h"
 
 // Where a mark() was set: everything this thread got after it goes on release().
 struct _CMPIGcStat {
@@ -532,6 +534,12 @@ int xThreadSleep(CMPIUint32 msec) {
   ExtGate g(Fn::BrokerExt_threadSleep);
   if (g.failed) return static_cast<int>(g.rc);
   cancellationPoint();
+  // A test's manual clock paces this sleep as it paces the controller library's.
+  if (wsi::clock::manualSet()) {
+    wsi::clock::sleepMillis(msec);
+    cancellationPoint();
+    return 0;
+  }
   uint64_t end = pk::platform::monotonicNanos() + static_cast<uint64_t>(msec) * 1000000ULL;
   for (;;) {
     uint64_t now = pk::platform::monotonicNanos();
@@ -643,8 +651,21 @@ int xTimedCondWait(CMPI_COND_TYPE cond, CMPI_MUTEX_TYPE mutex, struct timespec *
   if (cond == nullptr || mutex == nullptr) return EINVAL;
   std::unique_lock<std::mutex> lock(static_cast<MutexObj *>(mutex)->m, std::adopt_lock);
   int result = 0;
+  std::optional<wsi::clock::ManualWait> manual;
+  if (wait != nullptr) manual.emplace(wait->tv_sec, wait->tv_nsec);
   if (wait == nullptr) {
     static_cast<CondObj *>(cond)->cv.wait(lock);
+  } else if (manual->active()) {
+    // The deadline is on a test's manual clock: look at it between short real waits.
+    for (;;) {
+      if (manual->expired()) {
+        result = ETIMEDOUT;
+        break;
+      }
+      if (static_cast<CondObj *>(cond)->cv.wait_for(lock, std::chrono::milliseconds(2)) ==
+          std::cv_status::no_timeout)
+        break;
+    }
   } else {
     auto deadline = std::chrono::system_clock::time_point(
         std::chrono::duration_cast<std::chrono::system_clock::duration>(

@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "clock.h"
 #include "diag.h"
 #include "edge.h"
 #include "platform/platform.h"
@@ -383,12 +384,12 @@ void setMessageFuncs(WSIMessageFunc traceFunc, WSIMessageFunc logFunc) {
 }
 
 void waitSeconds(unsigned int seconds) {
-  pk::platform::sleepMillis(static_cast<uint64_t>(seconds) * 1000U);
+  wsi::clock::sleepMillis(static_cast<uint64_t>(seconds) * 1000U);
 }
 
 int wsi_gettimeofday(wsi_timeval *now, void *zone) {
   if (now == nullptr || zone != nullptr) return -1;
-  pk::platform::WallTime t = pk::platform::wallClock();
+  pk::platform::WallTime t = wsi::clock::now();
   now->tv_sec = t.seconds;
   now->tv_usec = t.micros;
   return 0;

@@ -29,6 +29,8 @@ using Handler = void (*)(nlohmann::json &, pugi::xml_node, pugi::xml_node);
 const std::map<std::string, Handler> &storageApis();
 // The command line ("system-cli"), cli.cpp.
 const std::map<std::string, Handler> &cliApis();
+// The LUN life-cycle APIs (lunops.cpp).
+const std::map<std::string, Handler> &lunOpsApis();
 // Checks the storage section (and the iSCSI portals and sessions) of a filer and
 // fills in defaults; throws ScenarioError naming where.
 void normaliseStorage(nlohmann::json &filer, const std::string &where);

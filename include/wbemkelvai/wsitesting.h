@@ -4,6 +4,8 @@
 #ifndef WBEMKELVAI_WSITESTING_H
 #define WBEMKELVAI_WSITESTING_H
 
+#include <stdint.h>
+
 #include "wsi_export.h"
 
 WSI_BEGIN_DECLS
@@ -17,6 +19,20 @@ WSI_EXPORT void wsiTestFailAllocation(unsigned long long nth);
  * wsiTestFailAllocation; lets a test find how many allocations a call makes
  * and then fail each of them in turn.  Nothing to free. */
 WSI_EXPORT unsigned long long wsiTestAllocationCount(void);
+
+/* The shared test clock: one manual clock for the controller library's time and sleeps
+ * (wsi_gettimeofday, waitSeconds) and the embedded object manager's timed waits. */
+
+/* Switches the library's clock to a manual clock at that time; sleepers then sleep until it
+ * is advanced past their deadline.  Nothing to free. */
+WSI_EXPORT void wsiTestClockSet(int64_t epochSeconds);
+/* Moves the manual clock forward and wakes every sleeper whose time has come. */
+WSI_EXPORT void wsiTestClockAdvance(int64_t seconds);
+/* How many threads sleep on the manual clock now (their deadline not reached yet), so that
+ * a test can advance once a thread sleeps; 0 while the system's clock runs. */
+WSI_EXPORT int wsiTestClockWaiters(void);
+/* Back to the system's clock; wakes every sleeper of the manual clock. */
+WSI_EXPORT void wsiTestClockRelease(void);
 
 WSI_END_DECLS
 

@@ -39,6 +39,8 @@ enum ErrorNumber : int {
   kVolumeOnline = 13043,      // the volume must be taken off line first
   kRootVolume = 13044,        // the root volume cannot be destroyed
   kNoSuchAggregate = 14420,   // no aggregate of that name
+  kLunExists = 9012,          // a LUN exists at that path already
+  kNoSpace = 9026,            // the volume has no room for the LUN's size
 };
 
 // What goes wrong with the next requests of an API.
