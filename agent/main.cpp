@@ -37,6 +37,7 @@ extern "C" void onInterrupt(int) { interrupted = true; }
 struct Settings {
   bool json = false;
   bool quiet = false;
+  bool verbose = false;
   std::string nameSpace = "root/kelva";
   agent::HostOptions host;
   std::vector<std::string> filerTexts;
@@ -145,6 +146,31 @@ std::vector<std::vector<std::string>> rowsOf(const std::vector<CMPIData> &items,
   }
   return rows;
 }
+
+// What the providers logged and traced since the last call, on the error stream.
+class Diagnostics {
+ public:
+  explicit Diagnostics(cimom::ObjectManager &om) : om_(om) {}
+  void show() {
+    auto logs = om_.logs();
+    for (; logs_ < logs.size(); ++logs_) {
+      const auto &l = logs[logs_];
+      std::fprintf(stderr, "log %d %s: %s%s\n", l.severity, l.id.c_str(), l.text.c_str(),
+                   l.cmpiText.c_str());
+    }
+    auto traces = om_.traces();
+    for (; traces_ < traces.size(); ++traces_) {
+      const auto &t = traces[traces_];
+      std::fprintf(stderr, "trace %d %s: %s%s\n", t.level, t.component.c_str(), t.text.c_str(),
+                   t.cmpiText.c_str());
+    }
+  }
+
+ private:
+  cimom::ObjectManager &om_;
+  size_t logs_ = 0;
+  size_t traces_ = 0;
+};
 
 class Commands {
  public:
@@ -349,12 +375,14 @@ class Commands {
       CMPIIndicationMI *mi;
       CMPISelectExp *filter;
       CMPIObjectPath *path;
+      std::string filterClass;
     };
     std::vector<Active> active;
     std::vector<void *> libraries;
     auto stopAll = [&] {
       for (Active &a : active) {
-        CMPIStatus st = a.mi->ft->deActivateFilter(a.mi, ctx_, a.filter, name.c_str(), a.path, 1);
+        CMPIStatus st =
+            a.mi->ft->deActivateFilter(a.mi, ctx_, a.filter, a.filterClass.c_str(), a.path, 1);
         (void)st;
         if (a.mi->ft->disableIndications != nullptr) a.mi->ft->disableIndications(a.mi, ctx_);
         CMRelease(a.filter);
@@ -364,11 +392,14 @@ class Commands {
       for (void *library : libraries) pk::platform::libraryClose(library);
       libraries.clear();
     };
-    std::string query = "SELECT * FROM " + name;
     for (const agent::Registration &r : host_.registrations()) {
       if (!r.serves("indication")) continue;
       const auto &classes = host_.classes();
       if (!classes.isA(r.className, name) && !classes.isA(name, r.className)) continue;
+      // Each provider is asked for what it serves: the class it is registered for when that
+      // is narrower than the one watched.
+      std::string filterClass = classes.isA(r.className, name) ? r.className : name;
+      std::string query = "SELECT * FROM " + filterClass;
       // The object manager made the MI when it loaded the provider; its factory gives
       // the same MI again.
       void *library = pk::platform::libraryOpen(host_.libraryFile(r).c_str());
@@ -384,15 +415,15 @@ class Commands {
       if (mi == nullptr) continue;
       CMPISelectExp *filter = CMNewSelectExp(broker_, query.c_str(), "WQL", nullptr, &status);
       CMPIObjectPath *path =
-          CMNewObjectPath(broker_, settings_.nameSpace.c_str(), name.c_str(), &status);
+          CMNewObjectPath(broker_, settings_.nameSpace.c_str(), filterClass.c_str(), &status);
       if (filter == nullptr || path == nullptr) {
         if (filter != nullptr) CMRelease(filter);
         if (path != nullptr) CMRelease(path);
         stopAll();
         throw CimError(CMPI_RC_ERR_FAILED, "cannot make the indication filter");
       }
-      active.push_back({mi, filter, path});
-      status = mi->ft->activateFilter(mi, ctx_, filter, name.c_str(), path, 1);
+      active.push_back({mi, filter, path, filterClass});
+      status = mi->ft->activateFilter(mi, ctx_, filter, filterClass.c_str(), path, 1);
       if (status.rc != CMPI_RC_OK) {
         CimError failed(status.rc, messageOf(status));
         stopAll();
@@ -411,6 +442,7 @@ class Commands {
     size_t seen = 0;
     int shown = 0;
     auto &om = host_.objectManager();
+    Diagnostics diagnostics(om);
     while (!interrupted && (count <= 0 || shown < count) &&
            (seconds <= 0 || std::chrono::steady_clock::now() < deadline)) {
       auto records = om.indications();
@@ -429,6 +461,7 @@ class Commands {
         ++shown;
       }
       if (count > 0 && shown >= count) break;
+      if (settings_.verbose) diagnostics.show();
       pk::platform::sleepMillis(100);
     }
     stopAll();
@@ -601,6 +634,8 @@ int run(int argc, char **argv) {
   app.fallthrough();
   app.add_flag("--json", settings.json, "write JSON for scripts");
   app.add_flag("-q,--quiet", settings.quiet, "no progress lines on the error stream");
+  app.add_flag("-v,--verbose", settings.verbose,
+               "also show what the providers log and trace, on the error stream");
   app.add_option("-n,--namespace", settings.nameSpace, "namespace of class names and paths")
       ->capture_default_str();
   app.add_option("--data-dir", settings.host.dataDir,
@@ -768,6 +803,7 @@ int run(int argc, char **argv) {
     printError(settings, e.code, e.what());
     code = kExitCimBase + e.code;
   }
+  if (settings.verbose) Diagnostics(host->objectManager()).show();
   std::cout.flush();
   host->finish();
   return code;

@@ -15,7 +15,7 @@ static CMPIStatus KELVA_ConcretePoolCapabilitiesProviderMethodCleanup(CMPIMethod
   (void)mi;
   (void)ctx;
   (void)terminating;
-  return shellCleanup();
+  return shellOk();
 }
 
 static CMPIStatus KELVA_ConcretePoolCapabilitiesProviderInvokeMethod(

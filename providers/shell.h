@@ -20,8 +20,8 @@ static inline CMPIStatus shellNotSupported(const CMPIBroker *broker, const char 
   return status;
 }
 
-/* Nothing to release when the object manager lets a shell go: the shells keep no state. */
-static inline CMPIStatus shellCleanup(void) {
+/* A good status without a message. */
+static inline CMPIStatus shellOk(void) {
   CMPIStatus status = {CMPI_RC_OK, NULL};
   return status;
 }

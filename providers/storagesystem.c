@@ -13,7 +13,7 @@ static CMPIStatus KELVA_StorageSystemProviderCleanup(CMPIInstanceMI *mi, const C
   (void)mi;
   (void)ctx;
   (void)terminating;
-  return shellCleanup();
+  return shellOk();
 }
 
 static CMPIStatus KELVA_StorageSystemProviderEnumInstanceNames(CMPIInstanceMI *mi,

@@ -14,7 +14,7 @@ static CMPIStatus KELVA_StorageVolumeProviderCleanup(CMPIInstanceMI *mi, const C
   (void)mi;
   (void)ctx;
   (void)terminating;
-  return shellCleanup();
+  return shellOk();
 }
 
 static CMPIStatus KELVA_StorageVolumeProviderEnumInstanceNames(CMPIInstanceMI *mi,

@@ -83,7 +83,7 @@ static CMPIStatus KELVA_SystemDeviceProviderCleanup(CMPIInstanceMI *mi, const CM
   (void)mi;
   (void)ctx;
   (void)terminating;
-  return shellCleanup();
+  return shellOk();
 }
 
 static CMPIStatus KELVA_SystemDeviceProviderEnumInstanceNames(CMPIInstanceMI *mi,
@@ -171,7 +171,7 @@ static CMPIStatus KELVA_SystemDeviceProviderAssociationCleanup(CMPIAssociationMI
   (void)mi;
   (void)ctx;
   (void)terminating;
-  return shellCleanup();
+  return shellOk();
 }
 
 static CMPIStatus KELVA_SystemDeviceProviderAssociators(

@@ -19,6 +19,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "agent.h"
@@ -726,7 +727,34 @@ TEST_F(AgentCommandTest, WatchShowsIndicationsAsTheProviderDeliversThem) {
   EXPECT_THAT(parent.out, HasSubstr("CIM_InstCreation in root/kelva"));
   EXPECT_THAT(parent.err, HasSubstr("1 of 2 indications"));
   // No indication provider for the class.
-  EXPECT_EQ(agent("watch CIM_InstModification --timeout 1").code, 10 + CMPI_RC_ERR_NOT_SUPPORTED);
+  EXPECT_EQ(agent("watch CIM_InstRead --timeout 1").code, 10 + CMPI_RC_ERR_NOT_SUPPORTED);
+}
+
+TEST_F(AgentCommandTest, WatchSeesALunThatGoesOffLineOnTheFilerItPolls) {
+  auto sim = filersim::Simulator::fromFile(FILERSIM_DEFAULT_SCENARIO);
+  filersim::HttpServer server(*sim, "kelva-a");
+  Outcome watched;
+  std::thread watcher([&] {
+    watched = agent("--filer 127.0.0.1:" + std::to_string(server.port()) +
+                    " --system-id 0118054321 --user root --password kelva:a-secret --json watch "
+                    "CIM_InstModification --count 1 --timeout 200");
+  });
+  // The machine's first poll, a cycle (a minute) after the filter is activated, only takes the
+  // base of the comparison; the change comes after it, and the next poll sees it.  The agent
+  // asks the filer a few things as it starts; the poll's requests come after a quiet spell.
+  for (int i = 0; i < 600 && sim->requestCount("kelva-a") == 0; ++i) pk::platform::sleepMillis(50);
+  pk::platform::sleepMillis(3000);
+  int started = sim->requestCount("kelva-a");
+  for (int i = 0; i < 1800 && sim->requestCount("kelva-a") == started; ++i)
+    pk::platform::sleepMillis(50);
+  pk::platform::sleepMillis(3000);
+  sim->mutate("kelva-a", [](json &state) { state["storage"]["luns"][0]["online"] = false; });
+  watcher.join();
+  ASSERT_EQ(watched.code, 0) << watched.err;
+  json line = json::parse(watched.out);
+  EXPECT_EQ(line["class"], "CIM_InstModification");
+  EXPECT_THAT(line["indication"].get<std::string>(),
+              HasSubstr(scenario.lunField("kelva-a", "serial")[0]));
 }
 
 TEST_F(AgentCommandTest, FilersAddedAndRemovedStayAndAreReachedOverHttp) {
