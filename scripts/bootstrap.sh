@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libssl-dev libpugixml-dev nlohmann-json3-dev libcpp-httplib-dev libcli11-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest openssl
   clang libclang-rt-dev clang-format clang-tidy
 )
 

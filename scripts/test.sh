@@ -3,7 +3,8 @@
 # builds and tests the normal build, checks formatting and runs clang-tidy,
 # builds and tests the AddressSanitizer/UBSan and the
 # ThreadSanitizer builds, fuzzes the decoders for a short fixed time,
-# cross-builds the 32-bit Windows DLLs and checks their exports.
+# cross-builds the 32-bit Windows DLLs and checks their exports, and builds the
+# 64-bit Windows twin and runs its tests under wine64.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -47,5 +48,8 @@ cmake --workflow --preset windows-x86
 for lib in wbemkelvai provkit; do
   scripts/check-exports.sh "cmpi/lib/windows-x86/$lib.dll" "exports/$lib.txt"
 done
+
+step "64-bit Windows build and its test suite under wine64"
+workflow windows-x64
 
 printf '\nsummary: %d passed, 0 failed\n' "$passed"

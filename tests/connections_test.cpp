@@ -58,6 +58,10 @@ int secretsLeftBy(const char *host, const char *password, const char *watched) {
 }
 
 TEST(Connections, PasswordsAreWipedBeforeTheirMemoryIsFreed) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "each Windows DLL has its own C++ runtime, so the operator delete that this "
+                  "program replaces never sees the controller library's frees";
+#endif
   // A long one lives in a block of its own, a short one inside the record.
   const char *longPassword = "a-long-password-that-needs-its-own-block";
   EXPECT_EQ(secretsLeftBy("filer.test", longPassword, longPassword), 0);

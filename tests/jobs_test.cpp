@@ -46,6 +46,9 @@ class JobsTest : public cimom::testing::ObjectManagerTest {
 #if !defined(PK_JOB_SERVICE_HIDDEN)
 
 TEST(JobService, IsBoundAtLoadAndShared) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "which libraries a process has mapped is read from /proc/self/maps";
+#endif
   EXPECT_TRUE(isMapped("libtasksvcprv.so"));
   KELVAStatus record = KELVA_STATUS_INIT;
   WSIJobServiceImpl *service = getJobServiceImpl(&record);
@@ -126,7 +129,8 @@ TEST(JobService, MissingAtLoadIsRetriedOnEachRequest) {
     EXPECT_EQ(getJobServiceImpl(&record), nullptr);
     ASSERT_NE(checkStatus(&record), 0);
     EXPECT_TRUE(std::string(record.message)
-                    .starts_with("Unable to load 'libtasksvcprv.so', system error message: "))
+                    .starts_with("Unable to load '" + pk::platform::libraryFileName("tasksvcprv") +
+                                 "', system error message: "))
         << record.message;
     clearKELVAStatus(&record);
   }
@@ -146,6 +150,10 @@ TEST(JobService, MissingAtLoadIsRetriedOnEachRequest) {
 // from many threads at once; all share the one binding (or, without the
 // library, each retries it under the job mutex).
 TEST_P(JobsTest, ManyThreadsShareTheJobService) {
+#if defined(_WIN32) && defined(PK_JOB_SERVICE_HIDDEN)
+  GTEST_SKIP() << "Windows finds a library that an earlier test loaded by its path by its "
+                  "name for as long as the process runs, so the service is no longer missing";
+#endif
   CMPIObjectPath *source = requestPath();
   std::atomic<bool> go{false};
   std::vector<WSIJobServiceImpl *> seen(8, nullptr);
@@ -186,7 +194,9 @@ TEST_P(JobsTest, AMissingTrapListenerIsACmpiError) {
   EXPECT_EQ(snmp.handle, nullptr);
   EXPECT_EQ(snmp.SNMPTrapSubscribe, nullptr);
   EXPECT_EQ(status.rc, CMPI_RC_ERR_FAILED);
-  EXPECT_TRUE(text(status.msg).starts_with("Unable to load 'libtrapsinkprv.so'"))
+  EXPECT_TRUE(
+      text(status.msg)
+          .starts_with("Unable to load '" + pk::platform::libraryFileName("trapsinkprv") + "'"))
       << text(status.msg);
 }
 

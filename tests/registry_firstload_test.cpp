@@ -36,7 +36,7 @@ bool firstInProcess() {
 
 // Writes records to filers.dat the way the controller library reads them.
 void writeFile(const fs::path &path, const std::vector<std::string> &plainLines) {
-  std::FILE *file = std::fopen(path.c_str(), "wb");
+  std::FILE *file = std::fopen(path.string().c_str(), "wb");
   ASSERT_NE(file, nullptr);
   for (std::string line : plainLines) {
     KELVAStatus record = KELVA_STATUS_INIT;
@@ -70,14 +70,14 @@ TEST(RegistryFirstLoad, UnreadableFileLeavesAnEmptyWorkingRegistry) {
   // A data directory below a regular file cannot exist, whoever asks.
   fs::path dir = useNewDataDir();
   std::ofstream(dir / "plain").put('x');
-  setenv(WSI_DATA_DIR_ENV, (dir / "plain" / "data").c_str(), 1);
+  setenv(WSI_DATA_DIR_ENV, (dir / "plain" / "data").string().c_str(), 1);
   Status status;
   EXPECT_EQ(getFilerList(broker(), &status), nullptr);
   EXPECT_EQ(status.s.rc, CMPI_RC_ERR_FAILED);
   EXPECT_NE(status.message().find("Unable to create the data directory"), std::string::npos);
 
   // The load is not repeated; the registry runs with what it read: nothing.
-  setenv(WSI_DATA_DIR_ENV, dir.c_str(), 1);
+  setenv(WSI_DATA_DIR_ENV, dir.string().c_str(), 1);
   EXPECT_EQ(listedIds(), std::vector<std::string>{});
   EXPECT_EQ(add(newFiler("A")), CMPI_RC_OK);
   EXPECT_EQ(listedIds(), std::vector<std::string>{"A"});

@@ -118,7 +118,7 @@ inline std::vector<std::string> lines(const fs::path &file) {
 inline fs::path useNewDataDir() {
   std::string pattern = (fs::temp_directory_path() / "registry-XXXXXX").string();
   fs::path dir = mkdtemp(pattern.data());
-  setenv(WSI_DATA_DIR_ENV, dir.c_str(), 1);
+  setenv(WSI_DATA_DIR_ENV, dir.string().c_str(), 1);
   return dir;
 }
 

@@ -2,7 +2,9 @@
 // companions, lookups, subscribers, and many threads at once.
 #include <cimom/testing.h>
 #include <fcntl.h>
+#if !defined(_WIN32)
 #include <filersim/filersim.h>
+#endif
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -17,6 +19,9 @@
 #include <thread>
 
 #include "registry_support.h"
+#if defined(_WIN32)
+#include "win32/wine.h"
+#endif
 #include "wbemkelvai/filerline.h"
 
 namespace {
@@ -123,7 +128,13 @@ TEST_P(RegistryTest, FailedUpdatesLeaveTheFileAsItWas) {
   Status status;
   removeFilerFromList(broker, &status, a);
   EXPECT_EQ(status.s.rc, CMPI_RC_ERR_FAILED);
-  EXPECT_EQ(status.message(), "Unable to open " + tmp().string() + ", errno: 21");
+#if defined(_WIN32)
+  const int isDirectory = EACCES;  // what Windows says of a directory opened as a file
+#else
+  const int isDirectory = EISDIR;
+#endif
+  EXPECT_EQ(status.message(),
+            "Unable to open " + tmp().string() + ", errno: " + std::to_string(isDirectory));
   EXPECT_EQ(add(newFiler("B")), CMPI_RC_ERR_FAILED);
   EXPECT_EQ(lines(dat()), before);
   fs::remove(tmp());
@@ -216,6 +227,9 @@ TEST_P(RegistryTest, NameLookupsFindTheFirstOfSeveralRecordsThroughEveryChange) 
 }
 
 TEST_P(RegistryTest, FindsFilersByTheirAddresses) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "the simulated filer runs in process on Linux only";
+#else
   filersim::Simulator sim(nlohmann::json::parse(std::ifstream(FILERSIM_DEFAULT_SCENARIO)));
   sim.registerInProcess();
   for (const auto &name : sim.filerNames()) {
@@ -250,6 +264,7 @@ TEST_P(RegistryTest, FindsFilersByTheirAddresses) {
     removeFilerFromList(broker, &status, f);
     freeFiler(f);
   }
+#endif
 }
 
 TEST_P(RegistryTest, ManyThreadsKeepListAndFileInStep) {
@@ -365,8 +380,10 @@ TEST_P(RegistryTest, MalformedLinesAreKeptBeforeTheFirstRewrite) {
   ASSERT_TRUE(fs::exists(rejected));
   EXPECT_EQ(lines(rejected), (std::vector<std::string>{lines(dat())[0], garbage}));
   EXPECT_EQ(fs::file_size(rejected), asWritten.size());
+#if !defined(_WIN32)  // Windows' access lists are checked by windows_test
   EXPECT_EQ(fs::status(rejected).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
+#endif
 
   // The rewrite drops the line it cannot read; the kept copy still has it.
   Filer *a = newFiler("A");
@@ -380,13 +397,17 @@ TEST_P(RegistryTest, MalformedLinesAreKeptBeforeTheFirstRewrite) {
 // ---- Only the registry's own regular files, never through a link ----------
 
 TEST_P(RegistryTest, OnlyRegularFilesAreReadAndNoLinkIsFollowed) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "FIFOs, /dev/zero and symbolic links made by a test need POSIX; the Windows "
+                  "side refuses reparse points and devices by attribute";
+#endif
   ASSERT_EQ(add(newFiler("A")), CMPI_RC_OK);
   const auto listed = lines(dat());
 
   // A FIFO, a link to a device and a file beyond the bound are refused at
   // once instead of blocking or filling memory and disk.
   fs::rename(dat(), dir / "saved");
-  ASSERT_EQ(mkfifo(dat().c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(dat().string().c_str(), 0600), 0);
   EXPECT_EQ(addMessage(newFiler("B")), "Unable to read " + dat().string() + ": not a regular file");
   fs::remove(dat());
   fs::create_symlink("/dev/zero", dat());
@@ -595,8 +616,20 @@ TEST_P(RegistryTest, FirstLoadRecoversOnlyWhatAnInterruptedUpdateProves) {
 
   // A temporary file cut off while it was written carries no completeness
   // mark and is not taken either.
-  std::ofstream(tmp()) << encodedLine("C:c.test:root:1:443:30:pw") << "\n";
-  fs::permissions(tmp(), fs::perms::owner_write);
+#if defined(_WIN32)
+  if (pktest::underWine()) {
+    GTEST_SKIP() << "Wine keeps no temporary attribute on files, the Windows mark of a file "
+                    "not yet complete";
+  }
+#endif
+  {
+    pk::platform::FileSystem &files = pk::platform::systemFileSystem();
+    pk::platform::FileHandle *cut = nullptr;
+    ASSERT_EQ(files.createNew(tmp().string().c_str(), &cut), 0);
+    const std::string line = encodedLine("C:c.test:root:1:443:30:pw") + "\n";
+    EXPECT_EQ(files.write(cut, line.data(), line.size()), 0);
+    files.close(cut);
+  }
   restart();
   EXPECT_EQ(listedIds(), std::vector<std::string>{});
 }
@@ -608,7 +641,8 @@ TEST_P(RegistryTest, AddsOfTwoProcessesSharingTheDataDirectoryAllStay) {
   std::vector<pid_t> peers;
   for (const char *prefix : {"P", "Q"}) {
     std::string count = std::to_string(kEach);
-    std::vector<char *> argv = {const_cast<char *>(REGISTRY_PEER), const_cast<char *>(dir.c_str()),
+    std::string where = dir.string();
+    std::vector<char *> argv = {const_cast<char *>(REGISTRY_PEER), where.data(),
                                 const_cast<char *>(prefix), count.data(), nullptr};
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, REGISTRY_PEER, nullptr, nullptr, argv.data(), environ), 0);

@@ -14,7 +14,11 @@
 // a public header and no part of the C interface that the export check
 // compares.  On Windows it stays inside the DLL, whose export table is exactly
 // the C interface.
-#if defined(_WIN32)
+#if defined(_WIN32) && defined(PK_EXPORT_TEST_HOOKS)
+// The tested 64-bit build exports them so that its test programs can reach
+// them; the shipped DLLs do not.
+#define PK_TEST_HOOK __declspec(dllexport)
+#elif defined(_WIN32)
 #define PK_TEST_HOOK
 #else
 #define PK_TEST_HOOK __attribute__((visibility("default")))
@@ -192,9 +196,16 @@ struct ReplacedFile {
   std::string target;
   std::string temporary;
   std::string previous;
+  // When the target cannot become `previous`, remove it instead; when it cannot
+  // be removed either (a missing target included), stop before the last rename
+  // with WriteStep::Previous, leaving the complete temporary file.  For files
+  // whose keepers must learn that no target was there to be kept.
+  bool removeUnmovedTarget = false;
 };
 
-enum class WriteStep { None, Create, Write, Sync, Close, Replace };
+// Previous: the target could neither become `previous` nor be removed
+// (removeUnmovedTarget); the error is the removal's.
+enum class WriteStep { None, Create, Write, Sync, Close, Replace, Previous };
 
 struct WriteOutcome {
   WriteStep failedStep = WriteStep::None;  // the step that ended the write
@@ -214,12 +225,15 @@ struct WriteOutcome {
 // leaves it, complete.
 WriteOutcome replaceFile(const ReplacedFile &names, std::string_view content);
 
-// Restricts a file to its owner (0600 on POSIX; owner-only ACL is left to the
-// profile directory on Windows).
+// Restricts a file to its owner (0600 on POSIX; on Windows a protected access
+// list that grants the current user alone).
 int restrictToOwner(const char *path);
-// The same for a file that is open (fchmod on POSIX; nothing on Windows, where the
-// profile directory's ACL applies).
+// The same for a file that is open (fchmod on POSIX; the access list of the
+// file behind the stream on Windows).
 int restrictOpenFileToOwner(std::FILE *file);
+// Whether only the file's owner may read or write it (no group or other bits
+// on POSIX; no access for anyone but the current user on Windows).
+int fileIsOwnerOnly(const char *path, bool *ownerOnly);
 // Value of an environment variable, or empty when unset.
 std::string getEnv(const char *name);
 // Sets an environment variable for this process (and the libraries that read it

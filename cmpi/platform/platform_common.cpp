@@ -91,6 +91,13 @@ WriteOutcome replaceFile(const ReplacedFile &names, std::string_view content) {
   }
   if (!names.previous.empty())
     outcome.previousError = fs.rename(names.target.c_str(), names.previous.c_str());
+  if (outcome.previousError != 0 && names.removeUnmovedTarget) {
+    if ((error = fs.remove(names.target.c_str())) != 0) {
+      outcome.failedStep = WriteStep::Previous;
+      outcome.error = error;
+      return outcome;
+    }
+  }
   if ((error = fs.rename(names.temporary.c_str(), names.target.c_str())) != 0) {
     outcome.failedStep = WriteStep::Replace;
     outcome.error = error;

@@ -116,6 +116,13 @@ int syncDirectory(const char *dir) {
   return rc;
 }
 int restrictToOwner(const char *path) { return chmod(path, S_IRUSR | S_IWUSR) == 0 ? 0 : errno; }
+int fileIsOwnerOnly(const char *path, bool *ownerOnly) {
+  struct stat st {};
+  *ownerOnly = false;
+  if (lstat(path, &st) != 0) return errno;
+  *ownerOnly = (st.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+  return 0;
+}
 int restrictOpenFileToOwner(std::FILE *file) {
   return fchmod(fileno(file), S_IRUSR | S_IWUSR) == 0 ? 0 : errno;
 }

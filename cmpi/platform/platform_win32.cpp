@@ -6,7 +6,11 @@
 #include <sys/stat.h>
 #include <sys/timeb.h>
 #include <time.h>
+// clang-format off
 #include <windows.h>
+#include <aclapi.h>
+#include <shlobj.h>
+// clang-format on
 
 #include <cerrno>
 #include <chrono>
@@ -104,10 +108,113 @@ int syncFile(std::FILE *file) {
   return _commit(_fileno(file)) == 0 ? 0 : errno;
 }
 int syncDirectory(const char *) { return 0; }
+int errnoOfCode(DWORD code);
+
+namespace {
+
+// A protected access list that grants the current user, and no one else, full
+// access to a file: what mode 0600 is on POSIX.
+class OwnerOnly {
+ public:
+  OwnerOnly() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+      error_ = GetLastError();
+      return;
+    }
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    user_.resize(size);
+    if (size == 0 || !GetTokenInformation(token, TokenUser, user_.data(), size, &size)) {
+      error_ = GetLastError();
+      CloseHandle(token);
+      return;
+    }
+    CloseHandle(token);
+    PSID sid = sid_();
+    DWORD aclSize = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid);
+    acl_.resize(aclSize);
+    PACL acl = this->acl();
+    if (!InitializeAcl(acl, aclSize, ACL_REVISION) ||
+        !AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, sid) ||
+        !InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) ||
+        !SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+      error_ = GetLastError();
+      return;
+    }
+    attributes_.nLength = sizeof attributes_;
+    attributes_.lpSecurityDescriptor = &descriptor_;
+    attributes_.bInheritHandle = FALSE;
+  }
+  OwnerOnly(const OwnerOnly &) = delete;
+  OwnerOnly &operator=(const OwnerOnly &) = delete;
+  // 0, or the errno value of why the list could not be made.
+  int error() const { return error_ == 0 ? 0 : errnoOfCode(error_); }
+  PACL acl() { return reinterpret_cast<PACL>(acl_.data()); }
+  PSID sid_() { return reinterpret_cast<TOKEN_USER *>(user_.data())->User.Sid; }
+  // For CreateFile: the new file is owner-only from its first moment.
+  SECURITY_ATTRIBUTES *attributes() { return error_ == 0 ? &attributes_ : nullptr; }
+  int apply(const char *path) {
+    if (error_ != 0) return error();
+    DWORD code =
+        SetNamedSecurityInfoA(const_cast<char *>(path), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, acl(), nullptr);
+    return code == ERROR_SUCCESS ? 0 : errnoOfCode(code);
+  }
+
+ private:
+  DWORD error_ = 0;
+  std::string user_;
+  std::string acl_;
+  SECURITY_DESCRIPTOR descriptor_{};
+  SECURITY_ATTRIBUTES attributes_{};
+};
+
+}  // namespace
+
 int restrictToOwner(const char *path) {
-  return _chmod(path, _S_IREAD | _S_IWRITE) == 0 ? 0 : errno;
+  OwnerOnly owner;
+  return owner.apply(path);
 }
-int restrictOpenFileToOwner(std::FILE *) { return 0; }
+int restrictOpenFileToOwner(std::FILE *file) {
+  if (file == nullptr) return EINVAL;
+  auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  if (handle == INVALID_HANDLE_VALUE) return EBADF;
+  char path[MAX_PATH * 4];
+  DWORD n = GetFinalPathNameByHandleA(handle, path, sizeof path, FILE_NAME_NORMALIZED);
+  if (n == 0 || n >= sizeof path) return EIO;
+  return restrictToOwner(path);
+}
+int fileIsOwnerOnly(const char *path, bool *ownerOnly) {
+  *ownerOnly = false;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  DWORD code = GetNamedSecurityInfoA(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                     nullptr, &dacl, nullptr, &descriptor);
+  if (code != ERROR_SUCCESS) return errnoOfCode(code);
+  OwnerOnly owner;
+  bool only = owner.error() == 0 && dacl != nullptr && dacl->AceCount > 0;
+  for (DWORD i = 0; only && i < dacl->AceCount; ++i) {
+    void *ace = nullptr;
+    if (!GetAce(dacl, i, &ace)) {
+      only = false;
+      break;
+    }
+    auto *header = static_cast<ACE_HEADER *>(ace);
+    if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+      only = false;
+      break;
+    }
+    PSID sid = &static_cast<ACCESS_ALLOWED_ACE *>(ace)->SidStart;
+    only = EqualSid(sid, owner.sid_()) != FALSE;
+  }
+  LocalFree(descriptor);
+  *ownerOnly = only;
+  return 0;
+}
 std::string getEnv(const char *name) {
   const char *value = std::getenv(name);
   return value != nullptr ? value : "";
@@ -116,10 +223,26 @@ bool setEnv(const char *name, const char *value) {
   // The C runtime's copy is what getenv reads; keep the process block in step.
   return _putenv_s(name, value) == 0 && SetEnvironmentVariableA(name, value) != 0;
 }
+namespace {
+// "C:", "C:\\", "\\" and the like: a folder that every user of the machine shares.
+bool isDriveRoot(const std::string &path) {
+  std::string p = path;
+  while (!p.empty() && (p.back() == '\\' || p.back() == '/')) p.pop_back();
+  return p.empty() || (p.size() == 2 && p[1] == ':');
+}
+}  // namespace
+
 std::string userDataRoot() {
-  // The user's own profile; never a folder that other users share.
+  // The user's own roaming profile (%APPDATA%); never a folder that other users
+  // share, so never a drive root.
   std::string root = getEnv("APPDATA");
-  return root.empty() ? getEnv("LOCALAPPDATA") : root;
+  if (root.empty() || isDriveRoot(root)) {
+    char path[MAX_PATH];
+    root = SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path) == S_OK
+               ? std::string(path)
+               : std::string();
+  }
+  return isDriveRoot(root) ? std::string() : root;
 }
 int lastErrno() { return errno; }
 
@@ -169,6 +292,9 @@ int errnoOf(DWORD code) {
   }
 }
 int lastError() { return errnoOf(GetLastError()); }
+}  // namespace
+int errnoOfCode(DWORD code) { return errnoOf(code); }
+namespace {
 
 bool isPlainFile(DWORD attributes) {
   return (attributes &
@@ -190,7 +316,9 @@ class Win32FileSystem final : public FileSystem {
   int createNew(const char *path, FileHandle **file) override {
     // CREATE_NEW fails on anything already there, a link included; the
     // temporary attribute marks the file incomplete until markComplete.
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    OwnerOnly owner;
+    if (owner.error() != 0) return owner.error();
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, owner.attributes(), CREATE_NEW,
                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) return lastError();
     *file = adopt(h, path);
@@ -267,8 +395,10 @@ class Win32FileSystem final : public FileSystem {
     return error;
   }
   int lockExclusive(const char *path, FileHandle **lock) override {
+    OwnerOnly owner;
+    if (owner.error() != 0) return owner.error();
     HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                           owner.attributes(), OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) return lastError();
     OVERLAPPED at{};
     if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {

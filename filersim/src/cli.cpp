@@ -60,7 +60,8 @@ std::string vol(json &filer, const Words &words) {
 }
 
 const std::map<std::string, Command> &commands() {
-  static const std::map<std::string, Command> table = {{"vol", vol}};
+  static const std::map<std::string, Command> table = {{"vol", vol},
+                                                       {"sysconfig", sysconfigCommand}};
   return table;
 }
 

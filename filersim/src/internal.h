@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <pugixml.hpp>
 #include <string>
+#include <vector>
 
 namespace filersim::detail {
 
@@ -31,6 +32,11 @@ const std::map<std::string, Handler> &storageApis();
 const std::map<std::string, Handler> &cliApis();
 // The LUN life-cycle APIs (lunops.cpp).
 const std::map<std::string, Handler> &lunOpsApis();
+// Block access: the filer's registry, its FC adapters (blockaccess.cpp).
+const std::map<std::string, Handler> &blockAccessApis();
+// The "sysconfig" console command: what it prints (blockaccess.cpp).
+std::string sysconfigCommand(nlohmann::json &filer, const std::vector<std::string> &words);
+
 // Checks the storage section (and the iSCSI portals and sessions) of a filer and
 // fills in defaults; throws ScenarioError naming where.
 void normaliseStorage(nlohmann::json &filer, const std::string &where);

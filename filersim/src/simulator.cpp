@@ -168,6 +168,7 @@ const std::map<std::string, Handler> &apis() {
     all.insert(detail::cliApis().begin(), detail::cliApis().end());
     for (const auto &api : detail::fileServiceApis()) all.insert_or_assign(api.first, api.second);
     all.insert(detail::lunOpsApis().begin(), detail::lunOpsApis().end());
+    all.insert(detail::blockAccessApis().begin(), detail::blockAccessApis().end());
     return all;
   }();
   return table;
