@@ -10,3 +10,12 @@ PKG_CONFIG_PATH="$prefix/usr/lib/pkgconfig" cmake -S tests/consumer -B "$prefix/
   -DCMAKE_PREFIX_PATH="$prefix/usr" >/dev/null
 cmake --build "$prefix/build" >/dev/null
 echo "install: a provider builds against the installed provkit (CMake package and pkg-config)"
+# The sample providers ship with their registrations and the class MOF.
+for file in libKELVA_StorageSystemProvider.so kelva-providers.reg \
+            kelva-providers-registration.mof kelva.mof; do
+  if [ -z "$(find "$prefix/usr" -name "$file" -print -quit)" ]; then
+    echo "install: $file is not installed" >&2
+    exit 1
+  fi
+done
+echo "install: the providers, their registrations and the class MOF are installed"

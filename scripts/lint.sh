@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Formatting (clang-format, .clang-format) of every C and C++ file we track,
 # and clang-tidy (.clang-tidy) over every C and C++ translation unit of every
-# folder: libraries, stand-ins, tests, benchmarks, demo and fuzz targets.
+# folder: libraries, stand-ins, tests, benchmarks, the agent, providers and fuzz targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -237,6 +237,9 @@ int restrictOpenFileToOwner(std::FILE *file);
 int fileIsOwnerOnly(const char *path, bool *ownerOnly);
 // Value of an environment variable, or empty when unset.
 std::string getEnv(const char *name);
+// Sets an environment variable for this process (and the libraries that read it
+// later); false when the system refuses.
+bool setEnv(const char *name, const char *value);
 
 }  // namespace pk::platform
 

@@ -130,6 +130,7 @@ std::string getEnv(const char *name) {
   const char *value = std::getenv(name);
   return value != nullptr ? value : "";
 }
+bool setEnv(const char *name, const char *value) { return setenv(name, value, 1) == 0; }
 std::string userDataRoot() {
   std::string home = getEnv("HOME");
   if (!home.empty()) return home;

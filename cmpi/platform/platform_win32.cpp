@@ -219,6 +219,10 @@ std::string getEnv(const char *name) {
   const char *value = std::getenv(name);
   return value != nullptr ? value : "";
 }
+bool setEnv(const char *name, const char *value) {
+  // The C runtime's copy is what getenv reads; keep the process block in step.
+  return _putenv_s(name, value) == 0 && SetEnvironmentVariableA(name, value) != 0;
+}
 namespace {
 // "C:", "C:\\", "\\" and the like: a folder that every user of the machine shares.
 bool isDriveRoot(const std::string &path) {
