@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <iostream>
 #include <mutex>
 #include <thread>
@@ -19,6 +20,7 @@
 #include "wbemkelvai/wsiruntime.h"
 #include "wbemkelvai/wsiapi.h"
 #include "wbemkelvai/wsifiler.h"
+#include "wbemkelvai/wsitesting.h"
 
 namespace {
 
@@ -811,8 +813,27 @@ int run(int argc, char **argv) {
 
 }  // namespace
 
+namespace {
+
+// With PROVKIT_AGENT_FAST_CLOCK set (tests only), the controller library's clock is a manual one
+// that jumps to the next waiter's time as soon as every sleeper waits on it: polls a minute apart
+// then follow each other at once, while everything else runs as in the field.
+void startFastClockIfAsked() {
+  if (pk::platform::getEnv("PROVKIT_AGENT_FAST_CLOCK").empty()) return;
+  wsiTestClockSet(static_cast<int64_t>(std::time(nullptr)));
+  std::thread([] {
+    for (;;) {
+      pk::platform::sleepMillis(20);
+      if (wsiTestClockWaiters() > 0) wsiTestClockAdvance(1);
+    }
+  }).detach();
+}
+
+}  // namespace
+
 int main(int argc, char **argv) {
   int code = 0;
+  startFastClockIfAsked();
   try {
     code = run(argc, argv);
   } catch (const std::exception &e) {

@@ -733,14 +733,17 @@ TEST_F(AgentCommandTest, WatchShowsIndicationsAsTheProviderDeliversThem) {
 TEST_F(AgentCommandTest, WatchSeesALunThatGoesOffLineOnTheFilerItPolls) {
   auto sim = filersim::Simulator::fromFile(FILERSIM_DEFAULT_SCENARIO);
   filersim::HttpServer server(*sim, "kelva-a");
+  // The agent's clock jumps ahead whenever it only waits, so the minute between polls passes in
+  // about a second of real time.
+  setenv("PROVKIT_AGENT_FAST_CLOCK", "1", 1);
   Outcome watched;
   std::thread watcher([&] {
     watched = agent("--filer 127.0.0.1:" + std::to_string(server.port()) +
                     " --system-id 0118054321 --user root --password kelva:a-secret --json watch "
                     "CIM_InstModification --count 1 --timeout 200");
   });
-  // The machine's first poll, a cycle (a minute) after the filter is activated, only takes the
-  // base of the comparison; the change comes after it, and the next poll sees it.  The agent
+  // The machine's first poll, a cycle after the filter is activated, only takes the base of the
+  // comparison; the change comes after it, and the next poll sees it.  The agent
   // asks the filer a few things as it starts; the poll's requests come after a quiet spell.
   for (int i = 0; i < 600 && sim->requestCount("kelva-a") == 0; ++i) pk::platform::sleepMillis(50);
   pk::platform::sleepMillis(3000);
@@ -750,6 +753,7 @@ TEST_F(AgentCommandTest, WatchSeesALunThatGoesOffLineOnTheFilerItPolls) {
   pk::platform::sleepMillis(3000);
   sim->mutate("kelva-a", [](json &state) { state["storage"]["luns"][0]["online"] = false; });
   watcher.join();
+  unsetenv("PROVKIT_AGENT_FAST_CLOCK");
   ASSERT_EQ(watched.code, 0) << watched.err;
   json line = json::parse(watched.out);
   EXPECT_EQ(line["class"], "CIM_InstModification");
