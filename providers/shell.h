@@ -26,4 +26,84 @@ static inline CMPIStatus shellOk(void) {
   return status;
 }
 
+/* The instance operations every shell writes alike.  PFX is the provider's name as given to
+ * CMInstanceMIStub; the including file defines its `broker` first.  A refused operation answers
+ * CMPI_RC_ERR_NOT_SUPPORTED with WHY. */
+#define SHELL_INSTANCE_CLEANUP(PFX)                                          \
+  static CMPIStatus PFX##Cleanup(CMPIInstanceMI *mi, const CMPIContext *ctx, \
+                                 CMPIBoolean terminating) {                  \
+    (void)mi;                                                                \
+    (void)ctx;                                                               \
+    (void)terminating;                                                       \
+    return shellOk();                                                        \
+  }
+
+/* Enumeration and get through provkit's generic operations over the implementation library. */
+#define SHELL_INSTANCE_READS(PFX, IMPL)                                                         \
+  static CMPIStatus PFX##EnumInstanceNames(CMPIInstanceMI *mi, const CMPIContext *ctx,          \
+                                           const CMPIResult *rslt, const CMPIObjectPath *ref) { \
+    (void)mi;                                                                                   \
+    return enumerateInstances(broker, ctx, rslt, ref, 0, NULL, IMPL);                           \
+  }                                                                                             \
+  static CMPIStatus PFX##EnumInstances(CMPIInstanceMI *mi, const CMPIContext *ctx,              \
+                                       const CMPIResult *rslt, const CMPIObjectPath *ref,       \
+                                       const char **properties) {                               \
+    (void)mi;                                                                                   \
+    return enumerateInstances(broker, ctx, rslt, ref, 1, properties, IMPL);                     \
+  }                                                                                             \
+  static CMPIStatus PFX##GetInstance(CMPIInstanceMI *mi, const CMPIContext *ctx,                \
+                                     const CMPIResult *rslt, const CMPIObjectPath *cop,         \
+                                     const char **properties) {                                 \
+    (void)mi;                                                                                   \
+    return getProviderInstance(broker, ctx, rslt, cop, properties, IMPL);                       \
+  }
+
+#define SHELL_REFUSE_CREATE(PFX, WHY)                                                      \
+  static CMPIStatus PFX##CreateInstance(CMPIInstanceMI *mi, const CMPIContext *ctx,        \
+                                        const CMPIResult *rslt, const CMPIObjectPath *cop, \
+                                        const CMPIInstance *ci) {                          \
+    (void)mi;                                                                              \
+    (void)ctx;                                                                             \
+    (void)rslt;                                                                            \
+    (void)cop;                                                                             \
+    (void)ci;                                                                              \
+    return shellNotSupported(broker, WHY);                                                 \
+  }
+
+#define SHELL_REFUSE_MODIFY(PFX, WHY)                                                      \
+  static CMPIStatus PFX##ModifyInstance(CMPIInstanceMI *mi, const CMPIContext *ctx,        \
+                                        const CMPIResult *rslt, const CMPIObjectPath *cop, \
+                                        const CMPIInstance *ci, const char **properties) { \
+    (void)mi;                                                                              \
+    (void)ctx;                                                                             \
+    (void)rslt;                                                                            \
+    (void)cop;                                                                             \
+    (void)ci;                                                                              \
+    (void)properties;                                                                      \
+    return shellNotSupported(broker, WHY);                                                 \
+  }
+
+#define SHELL_REFUSE_DELETE(PFX, WHY)                                                        \
+  static CMPIStatus PFX##DeleteInstance(CMPIInstanceMI *mi, const CMPIContext *ctx,          \
+                                        const CMPIResult *rslt, const CMPIObjectPath *cop) { \
+    (void)mi;                                                                                \
+    (void)ctx;                                                                               \
+    (void)rslt;                                                                              \
+    (void)cop;                                                                               \
+    return shellNotSupported(broker, WHY);                                                   \
+  }
+
+#define SHELL_REFUSE_QUERY(PFX, WHY)                                                  \
+  static CMPIStatus PFX##ExecQuery(CMPIInstanceMI *mi, const CMPIContext *ctx,        \
+                                   const CMPIResult *rslt, const CMPIObjectPath *ref, \
+                                   const char *lang, const char *query) {             \
+    (void)mi;                                                                         \
+    (void)ctx;                                                                        \
+    (void)rslt;                                                                       \
+    (void)ref;                                                                        \
+    (void)lang;                                                                       \
+    (void)query;                                                                      \
+    return shellNotSupported(broker, WHY);                                            \
+  }
+
 #endif

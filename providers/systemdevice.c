@@ -78,13 +78,7 @@ static CMPIStatus doneWithNothing(const CMPIResult *rslt) {
 
 /* ---- Instances of the association ----------------------------------------------------- */
 
-static CMPIStatus KELVA_SystemDeviceProviderCleanup(CMPIInstanceMI *mi, const CMPIContext *ctx,
-                                                    CMPIBoolean terminating) {
-  (void)mi;
-  (void)ctx;
-  (void)terminating;
-  return shellOk();
-}
+SHELL_INSTANCE_CLEANUP(KELVA_SystemDeviceProvider)
 
 static CMPIStatus KELVA_SystemDeviceProviderEnumInstanceNames(CMPIInstanceMI *mi,
                                                               const CMPIContext *ctx,
@@ -114,54 +108,13 @@ static CMPIStatus KELVA_SystemDeviceProviderGetInstance(CMPIInstanceMI *mi, cons
                                 VOLUME_LIB, SYSTEM_ROLE, VOLUME_ROLE);
 }
 
-static CMPIStatus KELVA_SystemDeviceProviderCreateInstance(CMPIInstanceMI *mi,
-                                                           const CMPIContext *ctx,
-                                                           const CMPIResult *rslt,
-                                                           const CMPIObjectPath *cop,
-                                                           const CMPIInstance *ci) {
-  (void)mi;
-  (void)ctx;
-  (void)rslt;
-  (void)cop;
-  (void)ci;
-  return shellNotSupported(broker, "KELVA_SystemDevice: a volume belongs to its filer");
-}
+SHELL_REFUSE_CREATE(KELVA_SystemDeviceProvider, "KELVA_SystemDevice: a volume belongs to its filer")
 
-static CMPIStatus KELVA_SystemDeviceProviderModifyInstance(
-    CMPIInstanceMI *mi, const CMPIContext *ctx, const CMPIResult *rslt, const CMPIObjectPath *cop,
-    const CMPIInstance *ci, const char **properties) {
-  (void)mi;
-  (void)ctx;
-  (void)rslt;
-  (void)cop;
-  (void)ci;
-  (void)properties;
-  return shellNotSupported(broker, "KELVA_SystemDevice cannot be modified");
-}
+SHELL_REFUSE_MODIFY(KELVA_SystemDeviceProvider, "KELVA_SystemDevice cannot be modified")
 
-static CMPIStatus KELVA_SystemDeviceProviderDeleteInstance(CMPIInstanceMI *mi,
-                                                           const CMPIContext *ctx,
-                                                           const CMPIResult *rslt,
-                                                           const CMPIObjectPath *cop) {
-  (void)mi;
-  (void)ctx;
-  (void)rslt;
-  (void)cop;
-  return shellNotSupported(broker, "KELVA_SystemDevice: a volume belongs to its filer");
-}
+SHELL_REFUSE_DELETE(KELVA_SystemDeviceProvider, "KELVA_SystemDevice: a volume belongs to its filer")
 
-static CMPIStatus KELVA_SystemDeviceProviderExecQuery(CMPIInstanceMI *mi, const CMPIContext *ctx,
-                                                      const CMPIResult *rslt,
-                                                      const CMPIObjectPath *ref, const char *lang,
-                                                      const char *query) {
-  (void)mi;
-  (void)ctx;
-  (void)rslt;
-  (void)ref;
-  (void)lang;
-  (void)query;
-  return shellNotSupported(broker, "KELVA_SystemDevice does not answer queries");
-}
+SHELL_REFUSE_QUERY(KELVA_SystemDeviceProvider, "KELVA_SystemDevice does not answer queries")
 
 /* ---- The association ------------------------------------------------------------------- */
 
