@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # check-exports.sh LIBRARY LIST
 # Checks that LIBRARY (an ELF shared object or a PE32 i386 DLL) exports exactly
-# the C functions named in LIST (one per line, '#' comments).  C++ symbols are
-# not part of the contract and are ignored.
+# the C functions and data named in LIST (one per line, '#' comments).  C++
+# symbols, and the markers AddressSanitizer adds beside exported data
+# (__odr_asan.*), are not part of the contract and are ignored.
 set -euo pipefail
 lib=$1 list=$2
 want=$(grep -vE '^\s*(#|$)' "$list" | sort -u || true)
@@ -21,7 +22,7 @@ case "$lib" in
     if [ "$format" != "pei-i386" ]; then have=$(echo "$have" | grep -v '^_Z' || true); fi
     ;;
   *)
-    have=$(nm -D --defined-only "$lib" | awk '$2 ~ /^[TDBRVWi]$/ {print $3}' | grep -vE '^(_Z|_init$|_fini$|_edata$|_end$|__bss_start$)' | sort -u || true)
+    have=$(nm -D --defined-only "$lib" | awk '$2 ~ /^[TDBRVWi]$/ {print $3}' | grep -vE '^(_Z|__odr_asan|_init$|_fini$|_edata$|_end$|__bss_start$)' | sort -u || true)
     ;;
 esac
 missing=$(comm -23 <(echo "$want") <(echo "$have") | sed '/^$/d')
