@@ -27,15 +27,11 @@ using pk::filer::Element;
 
 namespace {
 
-constexpr const char *kNoMemory = "Quota subsystem:Insufficient memory";
-constexpr const char *kNoServer = "Quota subsystem:Failed to allocate server connection";
 constexpr const char *kLabel = "KELVA_FSQuotaConfigEntry";
 // A quota-get-entry for a rule the filer does not have.
 constexpr int kNoSuchEntry = 13053;
 
 constexpr const char *kTypeTexts[] = {"user", "group", "tree"};
-
-void setRecord(KELVAStatus *status, const char *text) { setKELVAStatus(status, 0, text); }
 
 char *copyOrEmpty(const char *text) { return wsistrdup(text != nullptr ? text : ""); }
 
@@ -164,20 +160,6 @@ bool addLimits(WSIElement *request, const QuotaLimits *limits) {
          addLimit(request, "file-limit", limits->fileLimit, false) &&
          addLimit(request, "soft-disk-limit", limits->softDiskLimit, true) &&
          addLimit(request, "soft-file-limit", limits->softFileLimit, false);
-}
-
-// Sends the request; the passed answer, or null with the record set.
-Element send(WSIServerInfo *server, WSIElement *request, int line, KELVAStatus *status) {
-  Element answer = pk::filer::invoke(server, request, kSource, line);
-  if (answer == nullptr) {
-    setRecord(status, kNoMemory);
-    return Element();
-  }
-  if (checkResultStatus(answer.get()) == 0) {
-    pk::filer::reportWithIP(answer.get(), server, status);
-    return Element();
-  }
-  return answer;
 }
 
 FilerQuotaEntry *newFilerEntry(const char *typeText, const char *target, const char *volume,
@@ -650,6 +632,19 @@ int decodeEntryID(char *instanceID, char **systemOut1, char **systemOut2, QuotaK
 }
 
 }  // namespace
+
+Element send(WSIServerInfo *server, WSIElement *request, int line, KELVAStatus *status) {
+  Element answer = pk::filer::invoke(server, request, kSource, line);
+  if (answer == nullptr) {
+    setRecord(status, kNoMemory);
+    return Element();
+  }
+  if (checkResultStatus(answer.get()) == 0) {
+    pk::filer::reportWithIP(answer.get(), server, status);
+    return Element();
+  }
+  return answer;
+}
 
 }  // namespace pk::quota
 

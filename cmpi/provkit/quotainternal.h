@@ -4,12 +4,27 @@
 #include <wbemkelvai/wsiapi.h>
 #include <wbemkelvai/wsiruntime.h>
 
+#include "filerrequests.h"
 #include "provkit/quota.h"
 
 namespace pk::quota {
 
 // The source place the controller library's diagnostics name for quota requests.
 inline constexpr const char *kSource = "cmpi/provkit/quota.cpp";
+inline constexpr const char *kNoMemory = "Quota subsystem:Insufficient memory";
+inline constexpr const char *kNoServer = "Quota subsystem:Failed to allocate server connection";
+
+// Marks the record failed with the text.
+inline void setRecord(KELVAStatus *status, const char *text) { setKELVAStatus(status, 0, text); }
+
+// Sends the request; the passed answer, or null with the record set (the filer's
+// message with its address when it refused).
+pk::filer::Element send(WSIServerInfo *server, WSIElement *request, int line, KELVAStatus *status);
+// Connects to the filer and sends api with its "volume" parameter; the passed
+// answer, or null with the record set (noApi or noParam when the request cannot
+// be built).
+pk::filer::Element volumeRequest(const Filer *filer, const char *api, const char *volume,
+                                 const char *noApi, const char *noParam, KELVAStatus *status);
 
 // The type code of a type text; -1 for null or any other text.
 int typeCode(const char *typeText);

@@ -24,11 +24,6 @@ namespace {
 
 using pk::filer::Element;
 
-constexpr const char *kNoMemory = "Quota subsystem:Insufficient memory";
-constexpr const char *kNoServer = "Quota subsystem:Failed to allocate server connection";
-
-void setRecord(KELVAStatus *status, const char *text) { setKELVAStatus(status, 0, text); }
-
 struct ListFree {
   void operator()(WSIList *list) const { WSIList_free(list, freeQuotaPrincipal); }
 };
@@ -301,55 +296,11 @@ QuotaMEInstance *toInstance(const CMPIBroker *broker, const CMPIContext *context
 
 // ---- Volume requests -------------------------------------------------------------------
 
-void volumeRequest(const Filer *filer, const char *api, const char *volume, const char *noApi,
-                   const char *noParam, KELVAStatus *status) {
-  pk::filer::Server server = pk::filer::connect(filer, kSource, __LINE__);
-  if (server == nullptr) {
-    setRecord(status, kNoServer);
-    return;
-  }
-  Element request = pk::filer::element(api, kSource, __LINE__);
-  if (request == nullptr) {
-    setRecord(status, noApi);
-    return;
-  }
-  if (addStringElement(request.get(), "volume", volume) == 0) {
-    setRecord(status, noParam);
-    return;
-  }
-  Element answer = pk::filer::invoke(server.get(), request.get(), kSource, __LINE__);
-  if (answer == nullptr) {
-    setRecord(status, kNoMemory);
-    return;
-  }
-  if (checkResultStatus(answer.get()) == 0)
-    pk::filer::reportWithIP(answer.get(), server.get(), status);
-}
-
 char *qtreeName(const Filer *filer, const char *volume, int32_t id, KELVAStatus *status) {
-  pk::filer::Server server = pk::filer::connect(filer, kSource, __LINE__);
-  if (server == nullptr) {
-    setRecord(status, kNoServer);
-    return nullptr;
-  }
-  Element request = pk::filer::element("qtree-list", kSource, __LINE__);
-  if (request == nullptr) {
-    setRecord(status, "Quota subsystem:Failed to create 'qree-list' API");
-    return nullptr;
-  }
-  if (addStringElement(request.get(), "volume", volume) == 0) {
-    setRecord(status, "Quota subsystem:Failed to add parameters to 'qtree-list'");
-    return nullptr;
-  }
-  Element answer = pk::filer::invoke(server.get(), request.get(), kSource, __LINE__);
-  if (answer == nullptr) {
-    setRecord(status, kNoMemory);
-    return nullptr;
-  }
-  if (checkResultStatus(answer.get()) == 0) {
-    pk::filer::reportWithIP(answer.get(), server.get(), status);
-    return nullptr;
-  }
+  Element answer =
+      volumeRequest(filer, "qtree-list", volume, "Quota subsystem:Failed to create 'qree-list' API",
+                    "Quota subsystem:Failed to add parameters to 'qtree-list'", status);
+  if (answer == nullptr) return nullptr;
   WSIElement *qtrees = getChildElement(answer.get(), "qtrees");
   if (qtrees == nullptr) return nullptr;
   pk::filer::Iterator walk = pk::filer::children(qtrees, kSource, __LINE__);
@@ -377,6 +328,25 @@ Result recordEdge(KELVAStatus *status, Result failure, Body &&body) noexcept {
 }
 
 }  // namespace
+Element volumeRequest(const Filer *filer, const char *api, const char *volume, const char *noApi,
+                      const char *noParam, KELVAStatus *status) {
+  pk::filer::Server server = pk::filer::connect(filer, kSource, __LINE__);
+  if (server == nullptr) {
+    setRecord(status, kNoServer);
+    return Element();
+  }
+  Element request = pk::filer::element(api, kSource, __LINE__);
+  if (request == nullptr) {
+    setRecord(status, noApi);
+    return Element();
+  }
+  if (addStringElement(request.get(), "volume", volume) == 0) {
+    setRecord(status, noParam);
+    return Element();
+  }
+  return send(server.get(), request.get(), __LINE__, status);
+}
+
 }  // namespace pk::quota
 
 using namespace pk::quota;
@@ -470,17 +440,18 @@ const Filer *getMEInstanceFiler(const QuotaMEInstance *instance) {
 
 void setVolumeQuotas(const Filer *filer, const char *volume, int on, KELVAStatus *status) {
   recordEdge(status, 0, [&](KELVAStatus *record) {
-    volumeRequest(filer, on != 0 ? "quota-on" : "quota-off", volume,
-                  "Quota subsystem:Failed to create quota API",
-                  "Quota subsystem: Failed to add 'volume' parameter", record);
+    (void)volumeRequest(filer, on != 0 ? "quota-on" : "quota-off", volume,
+                        "Quota subsystem:Failed to create quota API",
+                        "Quota subsystem: Failed to add 'volume' parameter", record);
     return 0;
   });
 }
 
 void resizeVolumeQuotas(const Filer *filer, const char *volume, KELVAStatus *status) {
   recordEdge(status, 0, [&](KELVAStatus *record) {
-    volumeRequest(filer, "quota-resize", volume, "Quota subsystem:Failed to create 'qree-list' API",
-                  "Quota subsystem:Failed to add parameters to 'qtree-list'", record);
+    (void)volumeRequest(filer, "quota-resize", volume,
+                        "Quota subsystem:Failed to create 'qree-list' API",
+                        "Quota subsystem:Failed to add parameters to 'qtree-list'", record);
     return 0;
   });
 }

@@ -18,13 +18,9 @@ namespace {
 
 using pk::filer::Element;
 
-constexpr const char *kNoMemory = "Quota subsystem:Insufficient memory";
-constexpr const char *kNoServer = "Quota subsystem:Failed to allocate server connection";
 constexpr const char *kNoApi = "Quota subsystem:Failed to create 'quota-status' API";
 // Lines the filer is asked for per batch.
 constexpr int kBatchLines = 100;
-
-void setRecord(KELVAStatus *status, const char *text) { setKELVAStatus(status, 0, text); }
 
 struct ReportFree {
   void operator()(QuotaReport *report) const { freeQuotaReport(report); }
@@ -206,29 +202,9 @@ void end(const Filer *filer, const char *tag) {
 }
 
 QuotaStatus *quotaStatus(const Filer *filer, const char *volume, KELVAStatus *status) {
-  pk::filer::Server server = pk::filer::connect(filer, kSource, __LINE__);
-  if (server == nullptr) {
-    setRecord(status, kNoServer);
-    return nullptr;
-  }
-  Element request = pk::filer::element("quota-status", kSource, __LINE__);
-  if (request == nullptr) {
-    setRecord(status, kNoApi);
-    return nullptr;
-  }
-  if (addStringElement(request.get(), "volume", volume) == 0) {
-    setRecord(status, "Quota subsystem: Failed to add 'pVolume' parameter");
-    return nullptr;
-  }
-  Element answer = pk::filer::invoke(server.get(), request.get(), kSource, __LINE__);
-  if (answer == nullptr) {
-    setRecord(status, kNoMemory);
-    return nullptr;
-  }
-  if (checkResultStatus(answer.get()) == 0) {
-    pk::filer::reportWithIP(answer.get(), server.get(), status);
-    return nullptr;
-  }
+  Element answer = volumeRequest(filer, "quota-status", volume, kNoApi,
+                                 "Quota subsystem: Failed to add 'pVolume' parameter", status);
+  if (answer == nullptr) return nullptr;
   Status record(static_cast<QuotaStatus *>(wsicalloc(1, sizeof(QuotaStatus))));
   if (record == nullptr) {
     setRecord(status, kNoMemory);
