@@ -66,6 +66,24 @@ bool readKey(CMPIStatus *status, const CMPIObjectPath *op, const char *keyName, 
   return !pk::failed(status) && *out;
 }
 
+// The piece a decoder takes out of the path's Name key, copied for the caller
+// (wsifree); null with the status set when the key is missing (`missing`) or
+// does not decode.  `decode` (status, writable key) returns the piece.
+template <typename Decode>
+char *pieceOfName(const CMPIBroker *broker, const CMPIObjectPath *op, CMPIStatus *status,
+                  const char *missing, Decode decode) {
+  pk::StatusSlot slot(status);
+  return pk::cEdge(broker, slot.get(), static_cast<char *>(nullptr), [&]() -> char * {
+    WsiText key;
+    if (!readKey(slot.get(), op, "Name", &key)) {
+      if (slot.ok()) fail(broker, slot.get(), missing);
+      return nullptr;
+    }
+    char *piece = decode(slot.get(), key.get());
+    return slot.failed() ? nullptr : copyOrRaise(broker, slot.get(), piece);
+  });
+}
+
 // The messages of one InstanceID form split on '+': absent, then each field.
 struct TripleMessages {
   const char *absent;
@@ -541,32 +559,22 @@ void decodeISCSIProtocolEndPointName(const CMPIBroker *broker, CMPIStatus *statu
 }
 
 char *getNodeFromEndpoint(const CMPIBroker *broker, const CMPIObjectPath *op, CMPIStatus *status) {
-  pk::StatusSlot slot(status);
-  return pk::cEdge(broker, slot.get(), static_cast<char *>(nullptr), [&]() -> char * {
-    WsiText key;
-    if (!readKey(slot.get(), op, "Name", &key)) {
-      if (slot.ok()) fail(broker, slot.get(), "KELVA_iSCSIProtocolEndpoint Name is NULL");
-      return nullptr;
-    }
-    char *node = nullptr;
-    decodeISCSIProtocolEndPointName(broker, slot.get(), key.get(), &node, nullptr);
-    return slot.failed() ? nullptr : copyOrRaise(broker, slot.get(), node);
-  });
+  return pieceOfName(broker, op, status, "KELVA_iSCSIProtocolEndpoint Name is NULL",
+                     [&](CMPIStatus *st, char *name) {
+                       char *node = nullptr;
+                       decodeISCSIProtocolEndPointName(broker, st, name, &node, nullptr);
+                       return node;
+                     });
 }
 
 char *getPortalTagFromEndpoint(const CMPIBroker *broker, const CMPIObjectPath *op,
                                CMPIStatus *status) {
-  pk::StatusSlot slot(status);
-  return pk::cEdge(broker, slot.get(), static_cast<char *>(nullptr), [&]() -> char * {
-    WsiText key;
-    if (!readKey(slot.get(), op, "Name", &key)) {
-      if (slot.ok()) fail(broker, slot.get(), "KELVA_iSCSIProtocolEndpoint Name is NULL");
-      return nullptr;
-    }
-    char *tag = nullptr;
-    decodeISCSIProtocolEndPointName(broker, slot.get(), key.get(), nullptr, &tag);
-    return slot.failed() ? nullptr : copyOrRaise(broker, slot.get(), tag);
-  });
+  return pieceOfName(broker, op, status, "KELVA_iSCSIProtocolEndpoint Name is NULL",
+                     [&](CMPIStatus *st, char *name) {
+                       char *tag = nullptr;
+                       decodeISCSIProtocolEndPointName(broker, st, name, nullptr, &tag);
+                       return tag;
+                     });
 }
 
 char *getSessionEndpoint(WSIServerInfo *connection, const Filer *filer, uint32_t sessionIndex,
@@ -614,17 +622,12 @@ void decodeTCPEndpointName(const CMPIBroker *broker, CMPIStatus *status, char *n
 
 char *getPortFromTCPProtocolEndpointPath(const CMPIBroker *broker, const CMPIObjectPath *op,
                                          CMPIStatus *status) {
-  pk::StatusSlot slot(status);
-  return pk::cEdge(broker, slot.get(), static_cast<char *>(nullptr), [&]() -> char * {
-    WsiText key;
-    if (!readKey(slot.get(), op, "Name", &key)) {
-      if (slot.ok()) fail(broker, slot.get(), "Failed to extract prefix Name");
-      return nullptr;
-    }
-    char *port = nullptr;
-    decodeTCPEndpointName(broker, slot.get(), key.get(), nullptr, &port);
-    return slot.failed() ? nullptr : copyOrRaise(broker, slot.get(), port);
-  });
+  return pieceOfName(broker, op, status, "Failed to extract prefix Name",
+                     [&](CMPIStatus *st, char *name) {
+                       char *port = nullptr;
+                       decodeTCPEndpointName(broker, st, name, nullptr, &port);
+                       return port;
+                     });
 }
 
 int32_t getPortalTagFromTCPEnd(const CMPIBroker *broker, const CMPIObjectPath *op,
@@ -666,17 +669,12 @@ void decodeLANEndpointName(const CMPIBroker *broker, CMPIStatus *status, char *n
 
 char *getDeviceIDFromLANEndpointPath(const CMPIBroker *broker, const CMPIObjectPath *op,
                                      CMPIStatus *status) {
-  pk::StatusSlot slot(status);
-  return pk::cEdge(broker, slot.get(), static_cast<char *>(nullptr), [&]() -> char * {
-    WsiText key;
-    if (!readKey(slot.get(), op, "Name", &key)) {
-      if (slot.ok()) fail(broker, slot.get(), "Failed to parse the 'IP' portion of name");
-      return nullptr;
-    }
-    char *interfaceName = nullptr;
-    decodeInterfaceAddress(broker, slot.get(), key.get(), &interfaceName, nullptr);
-    return slot.failed() ? nullptr : copyOrRaise(broker, slot.get(), interfaceName);
-  });
+  return pieceOfName(broker, op, status, "Failed to parse the 'IP' portion of name",
+                     [&](CMPIStatus *st, char *name) {
+                       char *interfaceName = nullptr;
+                       decodeInterfaceAddress(broker, st, name, &interfaceName, nullptr);
+                       return interfaceName;
+                     });
 }
 
 char *getUUIDFromCapUtilPath(const CMPIBroker *broker, const CMPIObjectPath *op,
