@@ -495,7 +495,13 @@ class Commands {
         {"KELVA_ProtocolController",
          "Protocol controllers",
          {"SystemName", "DeviceID", "ElementName"}},
-        {"KELVA_FSQuotaConfigEntry", "Quota entries", {"InstanceID", "ElementName"}},
+        {"KELVA_CIFSShare", "Shares", {"SystemName", "ElementName", "Path"}},
+        {"KELVA_NFSShare",
+         "Exports",
+         {"SystemName", "Path", "Anon", "RootAccessHosts", "SecurityFlavors"}},
+        {"KELVA_FSQuotaConfigEntry",
+         "Quota entries",
+         {"InstanceID", "ElementName", "HardLimit", "DiskUsed"}},
     };
     json out = json::object();
     std::vector<std::string> unserved;

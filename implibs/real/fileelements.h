@@ -1,0 +1,89 @@
+// What the file-service libraries (CIFS shares, NFS exports, quota entries) share:
+// each presents a filer's records as instances of one class keyed by InstanceID
+// alone ("KELVA:<systemId>:<local part>").  A library only reads its records into
+// FileElements; enumeration, get and the existence check follow from them: a get
+// finds the filer from the InstanceID and the element among the filer's own.
+#pragma once
+
+#include "storageobjects.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace implib {
+
+// One property value of an element.
+struct FileValue {
+  CMPIType type = CMPI_chars;  // CMPI_chars, CMPI_uint16, CMPI_uint64, CMPI_boolean, CMPI_charsA
+  std::string text;
+  std::uint64_t number = 0;
+  std::vector<std::string> texts;
+};
+
+// One instance to be: its InstanceID and its other properties, in order.
+struct FileElement {
+  std::string instanceId;
+  std::vector<std::pair<std::string, FileValue>> properties;
+
+  FileElement &text(const char *name, std::string value);
+  FileElement &uint16(const char *name, std::uint16_t value);
+  FileElement &uint64(const char *name, std::uint64_t value);
+  FileElement &boolean(const char *name, bool value);
+  FileElement &texts(const char *name, std::vector<std::string> values);
+};
+
+// Reads every element of the filer; a failure is raised into status (the result is
+// then ignored).
+using FileElementReader = std::vector<FileElement> (*)(const CMPIBroker *broker, CMPIStatus *status,
+                                                       const Filer *filer);
+
+// A file-service class: its name and the reader of its elements.
+struct FileElementClass {
+  const char *className;
+  FileElementReader read;
+};
+
+// "KELVA:<systemId>" of the filer.
+std::string systemNameOf(const Filer *filer);
+// The volume a "/vol/<volume>/..." path lies in; empty for any other path.
+std::string volumeOfPath(const std::string &path);
+
+CMPIArray *fileElementPaths(const FileElementClass &cls, const CMPIBroker *broker,
+                            CMPIStatus *status, const CMPIObjectPath *source, const Filer *filer);
+CMPIArray *fileElementInstances(const FileElementClass &cls, const CMPIBroker *broker,
+                                CMPIStatus *status, const CMPIObjectPath *source,
+                                const Filer *filer, const char **propertyList);
+// The element the path's InstanceID names; a filer that is not registered, or that
+// has no such element, is CMPI_RC_ERR_NOT_FOUND.
+CMPIInstance *fileElementInstance(const FileElementClass &cls, const CMPIBroker *broker,
+                                  const CMPIContext *context, CMPIStatus *status,
+                                  const CMPIObjectPath *path, const char **propertyList);
+// 1 when the element exists, with a copy of its filer record in *filerOut (freeFiler).
+int fileElementExists(const FileElementClass &cls, const CMPIBroker *broker,
+                      const CMPIContext *context, const CMPIObjectPath *path, Filer **filerOut);
+
+}  // namespace implib
+
+// The four instance functions of a file-service library of the class.
+#define FILE_ELEMENT_LIBRARY(cls)                                                                 \
+  IMPL_EXPORT CMPIArray *enumInstancesImpl(const CMPIBroker *broker, const CMPIContext *,         \
+                                           CMPIStatus *status, const CMPIObjectPath *path,        \
+                                           const Filer *filer, const char **propertyList) {       \
+    return implib::fileElementInstances(cls, broker, status, path, filer, propertyList);          \
+  }                                                                                               \
+  IMPL_EXPORT CMPIArray *enumInstNamesImpl(const CMPIBroker *broker, const CMPIContext *,         \
+                                           CMPIStatus *status, const CMPIObjectPath *path,        \
+                                           const Filer *filer) {                                  \
+    return implib::fileElementPaths(cls, broker, status, path, filer);                            \
+  }                                                                                               \
+  IMPL_EXPORT CMPIInstance *getInstanceImpl(const CMPIBroker *broker, const CMPIContext *context, \
+                                            CMPIStatus *status, const CMPIObjectPath *path,       \
+                                            const char **propertyList) {                          \
+    return implib::fileElementInstance(cls, broker, context, status, path, propertyList);         \
+  }                                                                                               \
+  IMPL_EXPORT int existsImpl(const CMPIBroker *broker, const CMPIContext *context,                \
+                             const CMPIObjectPath *path, Filer **filerOut) {                      \
+    return implib::fileElementExists(cls, broker, context, path, filerOut);                       \
+  }

@@ -1,0 +1,96 @@
+// KELVA_NFSShare: one instance per NFS export rule of a filer, in the filer's order,
+// with what the rule says: the anonymous user, the hosts given root access and the
+// security flavours.  The rules are read as the filer lists them
+// (nfs-exportfs-list-rules), since the shares of provkit carry their paths only.
+#include <provkit/femanip.h>
+#include <provkit/frame.h>
+#include <wbemkelvai/wsiapi.h>
+
+#include "fileelements.h"
+
+using namespace implib;
+
+namespace {
+
+struct ServerFree {
+  void operator()(WSIServerInfo *server) const { destroyServerInfo(server); }
+};
+struct ElementFree {
+  void operator()(WSIElement *element) const { freeElement(element); }
+};
+using Element = std::unique_ptr<WSIElement, ElementFree>;
+struct IteratorFree {
+  void operator()(WSIIterator *iterator) const { releaseIterator(iterator); }
+};
+
+// The children of element, in order.
+std::vector<const WSIElement *> childrenOf(const WSIElement *element) {
+  std::vector<const WSIElement *> out;
+  if (element == nullptr) return out;
+  std::unique_ptr<WSIIterator, IteratorFree> walk(createIterator(element));
+  if (walk == nullptr) throw std::bad_alloc();
+  while (const WSIElement *child = getNextElement(walk.get())) out.push_back(child);
+  return out;
+}
+
+std::string textOf(const WSIElement *element, const char *name) {
+  const char *text = getStringElement(element, name);
+  return text != nullptr ? text : "";
+}
+
+// "name", or "-name" for a host the rule names to deny it.
+std::vector<std::string> hostsOf(const WSIElement *list) {
+  std::vector<std::string> hosts;
+  for (const WSIElement *host : childrenOf(list))
+    hosts.push_back((getBoolElement(host, "negate", 0) != 0 ? "-" : "") + textOf(host, "name"));
+  return hosts;
+}
+
+std::vector<FileElement> readRules(const CMPIBroker *broker, CMPIStatus *status,
+                                   const Filer *filer) {
+  std::vector<FileElement> elements;
+  std::unique_ptr<WSIServerInfo, ServerFree> server(
+      createServerInfo(filer->host, filer->userName, filer->password, filer->connParam3,
+                       filer->connParam1, filer->connParam2));
+  Element request(createElement("nfs-exportfs-list-rules"));
+  if (server == nullptr || request == nullptr) throw std::bad_alloc();
+  Element answer(invokeServerElement(server.get(), request.get()));
+  if (checkResultStatus(answer.get()) != 1) {
+    WsiText reason(getErrorWithIP(answer.get(), server.get()));
+    raise(broker, status, CMPI_RC_ERR_FAILED,
+          std::string("KELVA_NFSShare unable to list the export rules: ") +
+              (reason != nullptr ? reason.get() : "no answer"));
+    return elements;
+  }
+  std::string system = systemNameOf(filer);
+  for (const WSIElement *rule : childrenOf(getChildElement(answer.get(), "rules"))) {
+    const char *given = getStringElement(rule, "pathname");
+    std::string path = given != nullptr && *given != '\0' ? given : "/";
+    Share share{PK_SHARE_TYPE_NFS, path.data(), path.data()};
+    WsiText id(encodeFileShareID(system.c_str(), &share));
+    if (id == nullptr) throw std::bad_alloc();
+    std::vector<std::string> flavors;
+    for (const WSIElement *flavor : childrenOf(getChildElement(rule, "sec-flavor")))
+      flavors.push_back(textOf(flavor, "flavor"));
+    FileElement element;
+    element.instanceId = id.get();
+    element.text("ElementName", path)
+        .text("Name", path)
+        .text("SystemName", system)
+        .text("Path", path)
+        .text("Volume", volumeOfPath(path))
+        .uint16("FileSharingProtocol", 2)
+        .boolean("SharingDirectory", true);
+    if (getStringElement(rule, "anon") != nullptr) element.text("Anon", textOf(rule, "anon"));
+    element.texts("RootAccessHosts", hostsOf(getChildElement(rule, "root")))
+        .texts("SecurityFlavors", flavors);
+    elements.push_back(std::move(element));
+  }
+  return elements;
+}
+
+constexpr FileElementClass kClass = {"KELVA_NFSShare", readRules};
+
+}  // namespace
+
+FILE_ELEMENT_LIBRARY(kClass)
