@@ -139,6 +139,7 @@ class FileProviderTest : public cimom::testing::ObjectManagerTest {
   }
   static std::vector<std::string> field(const std::vector<json> &items, const char *name) {
     std::vector<std::string> out;
+    out.reserve(items.size());
     for (const auto &i : items) out.push_back(i.value(name, ""));
     return out;
   }
@@ -222,7 +223,7 @@ TEST_P(FileProviderTest, ExportsCarryTheRulesHostsAndFlavours) {
   EXPECT_EQ(vol0["SecurityFlavors"], json::array({"sys", "krb5"}));
 
   // Every class of share at once, through their parent class.
-  EXPECT_EQ(enumerate("KELVA_FileShare").size(), 3u + 4u);
+  EXPECT_EQ(enumerate("CIM_FileShare").size(), 3u + 4u);
 
   // A filer that cannot list its rules: the others' are listed; a get hears why.
   sim->setFault("kelva-a", "nfs-exportfs-list-rules", filersim::Fault::fail(13001, "rules locked"));
