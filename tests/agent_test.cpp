@@ -658,7 +658,7 @@ TEST_F(AgentCommandTest, ErrorsCarryTheCimStatusInTheExitCodeAndMessage) {
             10 + CMPI_RC_ERR_INVALID_NAMESPACE);
 
   // A class the MOF knows that no provider serves.
-  Outcome unserved = agent("enumerate KELVA_ConcretePool");
+  Outcome unserved = agent("enumerate KELVA_FCInitiatorPort");
   EXPECT_EQ(unserved.code, 10 + CMPI_RC_ERR_NOT_SUPPORTED);
 
   // Usage errors, and help on every command.
