@@ -34,8 +34,10 @@ using nlohmann::json;
 using pktest::text;
 using regtest::currentBroker;
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using ::testing::StartsWith;
 using ::testing::UnorderedElementsAreArray;
 
 // What the default scenario says of its filers, and the figures a client should see,
@@ -312,6 +314,54 @@ TEST_P(BlockProviderTest, HardwareIDsAreTheInitiatorsOnceEachWithTheCachedOnes) 
   got("KELVA_StorageHardwareID.InstanceID=\"KELVA:0118054321:iqn.nobody\"", "StorageID", &st);
   EXPECT_EQ(st.rc, CMPI_RC_ERR_NOT_FOUND);
   EXPECT_THAT(text(st.msg), HasSubstr("iqn.nobody"));
+}
+
+TEST_P(BlockProviderTest, StorageSystemsReportTakeoverHealthAndIdentity) {
+  CMPIStatus st{CMPI_RC_OK, nullptr};
+  auto systems = instances("KELVA_StorageSystem", "Name",
+                           {"OperationalStatus", "HealthState", "Dedicated", "OtherIdentifyingInfo",
+                            "IdentifyingDescriptions"},
+                           &st);
+  ASSERT_EQ(st.rc, CMPI_RC_OK) << text(st.msg);
+  auto &a = systems["KELVA:0118054321"];
+  auto &b = systems["KELVA:0118054322"];
+  EXPECT_EQ(a["OperationalStatus"], "{2}");
+  EXPECT_EQ(a["HealthState"], "5");
+  // kelva-b has taken over its partner and reports itself degraded (a minor failure).
+  EXPECT_EQ(b["OperationalStatus"], "{3}");
+  EXPECT_EQ(b["HealthState"], "15");
+  EXPECT_EQ(a["Dedicated"], "{3, 15, 16, 21, 25}");
+  // Its addresses without the loopback one, its domain name (or "Unknown", as the
+  // resolver says) and its Fibre Channel node name; kelva-b has none.
+  EXPECT_THAT(a["OtherIdentifyingInfo"],
+              StartsWith(R"({"192.0.2.21", "198.51.100.21", "198.51.100.121", ")"));
+  EXPECT_THAT(a["OtherIdentifyingInfo"], EndsWith(R"(", "500A098086A7512F"})"));
+  EXPECT_THAT(b["OtherIdentifyingInfo"], EndsWith(R"(, "Unknown"})"));
+  EXPECT_THAT(b["IdentifyingDescriptions"], StartsWith(R"({"IPV4 Address", "Fully)"));
+
+  // A filer that has not answered since the process started: out of contact, health unknown.
+  Filer *filer = registered("kelva-a");
+  KELVAStatus record = KELVA_STATUS_INIT;
+  FilerCache_deleteEntry(filer, &record);
+  clearKELVAStatus(&record);
+  freeFiler(filer);
+  sim->setOnline("kelva-a", false);
+  auto lost = instances("KELVA_StorageSystem", "Name", {"OperationalStatus", "HealthState"}, &st);
+  ASSERT_EQ(st.rc, CMPI_RC_OK) << text(st.msg);
+  EXPECT_EQ(lost["KELVA:0118054321"]["OperationalStatus"], "{12}");
+  EXPECT_EQ(lost["KELVA:0118054321"]["HealthState"], "0");
+  sim->setOnline("kelva-a", true);
+
+  // A filer whose takeover state cannot be read is no system to report.
+  sim->setFault("kelva-b", "cf-status", filersim::Fault::fail(13001, "cluster state unreadable"));
+  auto left = instances("KELVA_StorageSystem", "Name", {}, &st);
+  ASSERT_EQ(st.rc, CMPI_RC_OK) << text(st.msg);
+  EXPECT_EQ(left.size(), 1u);
+  EXPECT_EQ(left.count("KELVA:0118054321"), 1u);
+  got("KELVA_StorageSystem.CreationClassName=\"KELVA_StorageSystem\",Name=\"KELVA:0118054322\"",
+      "Name", &st);
+  EXPECT_EQ(st.rc, CMPI_RC_ERR_FAILED);
+  EXPECT_THAT(text(st.msg), HasSubstr("KELVA_StorageSystem has no state of kelva-b.sim"));
 }
 
 CIMOM_INSTANTIATE(BlockProviderTest);
