@@ -83,6 +83,24 @@ struct Scenario {
         out.push_back("SPC:" + igroup["name"].get<std::string>());
     return out;
   }
+  // Pool InstanceID -> the serial numbers of the LUNs allocated from it: those in its
+  // volumes (a traditional volume is its own pool).
+  std::map<std::string, std::set<std::string>> lunsOfPools() const {
+    std::map<std::string, std::set<std::string>> out;
+    for (const auto &filer : document["filers"]) {
+      for (const auto &aggr : storage(filer)["aggregates"])
+        out["KELVA:" + systemId(filer) + ":" + aggr["name"].get<std::string>()];
+      for (const auto &lun : storage(filer)["luns"]) {
+        std::string path = lun["path"];
+        std::string volume = path.substr(5, path.find('/', 5) - 5);
+        for (const auto &v : storage(filer)["volumes"])
+          if (v["name"] == volume)
+            out["KELVA:" + systemId(filer) + ":" + v["aggregate"].get<std::string>()].insert(
+                lun["serial"].get<std::string>());
+      }
+    }
+    return out;
+  }
   // InstanceID -> IDType of every initiator, named once whatever igroups hold it.
   std::map<std::string, int> initiators() const {
     std::map<std::string, int> out;
@@ -362,6 +380,64 @@ TEST_P(BlockProviderTest, StorageSystemsReportTakeoverHealthAndIdentity) {
       "Name", &st);
   EXPECT_EQ(st.rc, CMPI_RC_ERR_FAILED);
   EXPECT_THAT(text(st.msg), HasSubstr("KELVA_StorageSystem has no state of kelva-b.sim"));
+}
+
+TEST_P(BlockProviderTest, LunsAreAllocatedFromThePoolOfTheirVolume) {
+  auto keysOf = [&](CMPIEnumeration *found, const char *key) {
+    std::set<std::string> out;
+    while (found != nullptr && CMHasNext(found, nullptr)) {
+      CMPIData d = CMGetNext(found, nullptr);
+      CMPIData k = CMGetKey(d.value.ref, key, nullptr);
+      out.insert(k.type == CMPI_string ? CMGetCharPtr(k.value.string) : "?");
+    }
+    return out;
+  };
+  CMPIStatus st{CMPI_RC_OK, nullptr};
+  auto expected = scenario.lunsOfPools();
+  for (const auto &[pool, serials] : expected) {
+    SCOPED_TRACE(pool);
+    Held<CMPIObjectPath> p(path("KELVA_ConcretePool.InstanceID=\"" + pool + "\""));
+    Held<CMPIEnumeration> found(
+        CBAssociatorNames(broker, ctx, p.get(), nullptr, nullptr, nullptr, nullptr, &st));
+    ASSERT_EQ(st.rc, CMPI_RC_OK) << text(st.msg);
+    EXPECT_EQ(keysOf(found.get(), "DeviceID"), serials);
+  }
+
+  // From a LUN of a traditional volume: that volume's pool.
+  std::string lun4 =
+      "KELVA_StorageVolume.CreationClassName=\"KELVA_StorageVolume\",DeviceID=\"C4i/2JZpEk9u\","
+      "SystemCreationClassName=\"KELVA_StorageSystem\",SystemName=\"KELVA:0118054321\"";
+  Held<CMPIObjectPath> volume(path(lun4));
+  Held<CMPIEnumeration> pools(CBAssociatorNames(
+      broker, ctx, volume.get(), "CIM_AllocatedFromStoragePool", nullptr, nullptr, nullptr, &st));
+  ASSERT_EQ(st.rc, CMPI_RC_OK) << text(st.msg);
+  EXPECT_THAT(keysOf(pools.get(), "InstanceID"), ElementsAre("KELVA:0118054321:tradvol1"));
+
+  // The association says how much of the pool the LUN takes: its size.
+  Held<CMPIEnumeration> refs(
+      CBReferences(broker, ctx, volume.get(), nullptr, "Dependent", nullptr, &st));
+  ASSERT_EQ(st.rc, CMPI_RC_OK) << text(st.msg);
+  ASSERT_TRUE(CMHasNext(refs.get(), nullptr));
+  CMPIInstance *allocation = CMGetNext(refs.get(), nullptr).value.inst;
+  EXPECT_EQ(agent::propertyText(allocation, "SpaceConsumed"), "64424509440");
+  EXPECT_FALSE(CMHasNext(refs.get(), nullptr));
+
+  // One association per LUN, each one read back.
+  size_t luns = 0;
+  for (const auto &[pool, serials] : expected) luns += serials.size();
+  auto all = instances("KELVA_VolumeAllocatedFromPool", "SpaceConsumed", {}, &st);
+  ASSERT_EQ(st.rc, CMPI_RC_OK) << text(st.msg);
+  Held<CMPIObjectPath> assoc(path("KELVA_VolumeAllocatedFromPool"));
+  Held<CMPIEnumeration> names(CBEnumInstanceNames(broker, ctx, assoc.get(), &st));
+  size_t count = 0;
+  while (CMHasNext(names.get(), nullptr)) {
+    CMPIData d = CMGetNext(names.get(), nullptr);
+    Held<CMPIInstance> one(CBGetInstance(broker, ctx, d.value.ref, nullptr, &st));
+    EXPECT_EQ(st.rc, CMPI_RC_OK) << text(st.msg);
+    ++count;
+  }
+  EXPECT_EQ(count, luns);
+  EXPECT_EQ(all.count("5368709120"), 1u);  // the off-line LUN of volOld
 }
 
 CIMOM_INSTANTIATE(BlockProviderTest);

@@ -11,6 +11,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "storageobjects.h"
 
@@ -62,5 +63,31 @@ class Properties {
   CMPIStatus *status_;
   CMPIInstance *instance_;
 };
+
+// ---- Concrete pools ----------------------------------------------------------------
+// A filer's aggregates and traditional volumes, InstanceID
+// "KELVA:<systemId>:<aggregate>", with the space each manages and the space its
+// volumes (or a traditional volume's LUNs) leave.
+
+inline constexpr const char *kPoolClass = "KELVA_ConcretePool";
+
+struct AggregateFree {
+  void operator()(KELVAAggregate *aggr) const { freeAggregate(aggr); }
+};
+using Aggregate = std::unique_ptr<KELVAAggregate, AggregateFree>;
+
+// The filer's aggregates and traditional volumes with their space figures; only
+// the one named name when given.
+std::vector<Aggregate> aggregatesOf(const CMPIBroker *broker, CMPIStatus *status,
+                                    const Filer *filer, const char *name);
+CMPIObjectPath *poolPath(const CMPIBroker *broker, CMPIStatus *status, const CMPIObjectPath *source,
+                         const Filer *filer, const KELVAAggregate *aggr);
+CMPIInstance *poolInstance(const CMPIBroker *broker, CMPIStatus *status,
+                           const CMPIObjectPath *source, const Filer *filer,
+                           const KELVAAggregate *aggr, const char **propertyList);
+// The pool the path's InstanceID names, with its registered filer; none is
+// CMPI_RC_ERR_NOT_FOUND.
+Aggregate poolOfPath(const CMPIBroker *broker, const CMPIContext *context, CMPIStatus *status,
+                     const CMPIObjectPath *path, FilerCopy *filer);
 
 }  // namespace implib
