@@ -261,6 +261,7 @@ TEST_P(BlockProviderTest, AFilerThatCannotListItsAggregatesIsLeftOutOfThePools) 
   auto pools = instances("KELVA_ConcretePool", "InstanceID", {}, &st);
   ASSERT_EQ(st.rc, CMPI_RC_OK) << text(st.msg);
   std::vector<std::string> ids;
+  ids.reserve(pools.size());
   for (const auto &[id, p] : pools) ids.push_back(id);
   EXPECT_THAT(ids, ElementsAre("KELVA:0118054321:aggr0", "KELVA:0118054321:aggr1",
                                "KELVA:0118054321:tradvol1"));
@@ -275,6 +276,7 @@ TEST_P(BlockProviderTest, ProtocolControllersAreTheIGroupsNamedAsClientsNamedThe
                                {"SystemName", "ElementName", "InitiatorType", "OSType"}, &st);
   ASSERT_EQ(st.rc, CMPI_RC_OK) << text(st.msg);
   std::vector<std::string> ids;
+  ids.reserve(controllers.size());
   for (const auto &[id, c] : controllers) ids.push_back(id);
   EXPECT_THAT(ids, UnorderedElementsAreArray(scenario.controllers()));
   EXPECT_EQ(controllers["SPC:ig_fc"]["SystemName"], "KELVA:0118054321");
