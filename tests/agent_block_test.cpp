@@ -229,6 +229,26 @@ TEST_P(BlockProviderTest, PoolsManageTheirSpaceAndLeaveWhatTheirVolumesDoNotTake
   EXPECT_EQ(figures, scenario.pools());
   EXPECT_EQ(pools["KELVA:0118054321:tradvol1"]["PoolID"], "tradvol1");
 
+  // The off-line volume is counted with a warning, and only when what is left is asked
+  // for: the total alone asks no volume.
+  auto approximations = [&] {
+    size_t n = 0;
+    for (const auto &l : om->logs())
+      n += l.text.find("volOld counted with its approximate size") != std::string::npos ? 1 : 0;
+    return n;
+  };
+  std::string aggr1 = "KELVA_ConcretePool.InstanceID=\"KELVA:0118054321:aggr1\"";
+  size_t warned = approximations();
+  EXPECT_GE(warned, 1u);
+  Held<CMPIObjectPath> one(path(aggr1));
+  const char *totalOnly[] = {"TotalManagedSpace", nullptr};
+  Held<CMPIInstance> total(CBGetInstance(broker, ctx, one.get(), totalOnly, &st));
+  ASSERT_EQ(st.rc, CMPI_RC_OK) << text(st.msg);
+  EXPECT_EQ(agent::propertyText(total.get(), "TotalManagedSpace"),
+            std::to_string(scenario.pools()["KELVA:0118054321:aggr1"].first));
+  EXPECT_EQ(agent::propertyText(total.get(), "RemainingManagedSpace"), "");
+  EXPECT_EQ(approximations(), warned);
+
   // A volume that grows takes more of its pool.
   sim->mutate("kelva-a", [](json &state) {
     for (auto &v : state["storage"]["volumes"])

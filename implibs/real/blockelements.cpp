@@ -25,7 +25,7 @@ CMPIUint64 consumedOf(const CMPIBroker *broker, CMPIStatus *status, const Filer 
                       const KELVAAggregate *aggr) {
   Record record;
   CMPIUint64 bytes = 0;
-  if (aggr->kind == 2) {
+  if (aggr->kind == WSI_AGGR_KIND_TRADITIONAL) {
     bytes = getLUNTotalSpaceConsumed(filer, aggr->name, nullptr, record.get());
   } else {
     List volumes = newList(freeVolume);
@@ -152,7 +152,8 @@ std::vector<Aggregate> aggregatesOf(const CMPIBroker *broker, CMPIStatus *status
   if (failed(status)) return aggrs;
   List list = newList(freeAggregate);
   Record record;
-  if (getAggregateInfo(record.get(), filer, name, nullptr, 3, 0, list.get()) == 0) {
+  if (getAggregateInfo(record.get(), filer, name, nullptr, WSI_AGGR_KINDS_ALL, 0, list.get()) ==
+      0) {
     raiseCMPIErrorKELVA(broker, status, record.get());
     return aggrs;
   }
@@ -176,7 +177,9 @@ CMPIInstance *poolInstance(const CMPIBroker *broker, CMPIStatus *status,
   CmpiObject<CMPIInstance> instance(newCMPIInstance(broker, path.get(), status, propertyList));
   if (failed(status)) return nullptr;
   CMPIUint64 total = aggr->managedSpace;
-  CMPIUint64 consumed = consumedOf(broker, status, filer, aggr);
+  // What the volumes take is asked of each of them, so only when it is wanted.
+  bool remainingWanted = isPropertyPresent(propertyList, "RemainingManagedSpace") != 0;
+  CMPIUint64 consumed = remainingWanted ? consumedOf(broker, status, filer, aggr) : 0;
   if (failed(status)) return nullptr;
   // The pool's RAID type as the volume status rule reads it.
   const char *raidType = aggr->hasRaidTW != 0  ? "raid_tw"
@@ -193,8 +196,11 @@ CMPIInstance *poolInstance(const CMPIBroker *broker, CMPIStatus *status,
       .text("Name", aggr->uuid)
       .boolean("Primordial", false)
       .uint64("TotalManagedSpace", total)
-      .uint64("RemainingManagedSpace", consumed < total ? total - consumed : 0)
       .uint16s("OperationalStatus", states.get());
+  if (remainingWanted) {
+    Properties(broker, status, instance.get())
+        .uint64("RemainingManagedSpace", consumed < total ? total - consumed : 0);
+  }
   return failed(status) ? nullptr : instance.release();
 }
 
