@@ -35,6 +35,7 @@ using pktest::text;
 using regtest::currentBroker;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::UnorderedElementsAre;
 using ::testing::UnorderedElementsAreArray;
 
 // What the default scenario says of its filers.
@@ -237,7 +238,7 @@ TEST_P(ProviderShellTest, SystemDeviceLeadsBetweenASystemAndItsVolumes) {
   // A result class the volumes are not leads nowhere.
   EXPECT_TRUE(associated(nullptr, "CIM_System").empty());
 
-  // From a volume: its system, as an instance; its one association.
+  // From a volume: its system and its pool, as instances; its one system device association.
   Held<CMPIObjectPath> volume(path(volumePath("kelva-a", serials[1])));
   CMPIStatus st{CMPI_RC_OK, nullptr};
   auto systems = texts(
@@ -247,7 +248,9 @@ TEST_P(ProviderShellTest, SystemDeviceLeadsBetweenASystemAndItsVolumes) {
       },
       &st);
   ASSERT_EQ(st.rc, CMPI_RC_OK);
-  EXPECT_THAT(systems, ElementsAre(HasSubstr(scenario.systemName("kelva-a"))));
+  EXPECT_THAT(systems, UnorderedElementsAre(HasSubstr(systemPath("kelva-a")),
+                                            HasSubstr("KELVA_ConcretePool.InstanceID=\"" +
+                                                      scenario.systemName("kelva-a") + ":aggr1")));
   auto refs = texts([&](CMPIStatus *s) {
     return CBReferenceNames(broker, ctx, volume.get(), "KELVA_SystemDevice", "PartComponent", s);
   });
