@@ -495,6 +495,7 @@ class Commands {
         {"KELVA_ProtocolController",
          "Protocol controllers",
          {"SystemName", "DeviceID", "ElementName"}},
+        {"KELVA_StorageHardwareID", "Initiators", {"InstanceID", "StorageID", "IDType", "OSType"}},
         {"KELVA_CIFSShare", "Shares", {"SystemName", "ElementName", "Path"}},
         {"KELVA_NFSShare",
          "Exports",
