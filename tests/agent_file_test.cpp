@@ -280,6 +280,13 @@ TEST_P(FileProviderTest, QuotaEntriesHaveTheRulesLimitsAndReportedUsage) {
   json eng = get("KELVA_FSQuotaConfigEntry", std::string(kSystemA) + ":group:eng:volA:q2", &st);
   ASSERT_EQ(st.rc, CMPI_RC_OK) << text(st.msg);
   EXPECT_EQ(eng["ErrorReason"], "qtree q2 is being deleted");
+  EXPECT_EQ(eng["DiskUsed"], 5242880ull * 1024);
+  // A get reads the report of the rule's volume only.
+  EXPECT_THAT(
+      sim->state("kelva-a")["quotas"]["lastRequest"]["quota-report-iter-start"].get<std::string>(),
+      HasSubstr("<volume>volA</volume>"));
+  get("KELVA_FSQuotaConfigEntry", std::string(kSystemA) + ":nonsense", &st);
+  EXPECT_EQ(st.rc, CMPI_RC_ERR_NOT_FOUND);
   get("KELVA_FSQuotaConfigEntry", std::string(kSystemA) + ":user:alice:volA:-", &st);
   EXPECT_EQ(st.rc, CMPI_RC_ERR_NOT_FOUND);
 

@@ -165,6 +165,7 @@ FilerCopy filerOfInstanceId(const CMPIBroker *broker, const CMPIContext *context
 // The filer's element with the InstanceID; none is CMPI_RC_ERR_NOT_FOUND.
 bool findElement(const FileElementClass &cls, const CMPIBroker *broker, CMPIStatus *status,
                  const Filer *filer, const std::string &instanceId, FileElement &out) {
+  if (cls.find != nullptr) return cls.find(broker, status, filer, instanceId, out);
   std::vector<FileElement> all = cls.read(broker, status, filer);
   if (failed(status)) return false;
   for (FileElement &element : all) {

@@ -39,10 +39,17 @@ struct FileElement {
 using FileElementReader = std::vector<FileElement> (*)(const CMPIBroker *broker, CMPIStatus *status,
                                                        const Filer *filer);
 
-// A file-service class: its name and the reader of its elements.
+// Reads the filer's one element with the InstanceID into out; none is raised into status as
+// CMPI_RC_ERR_NOT_FOUND.  For a class whose elements cost too much to read all for a get.
+using FileElementFinder = bool (*)(const CMPIBroker *broker, CMPIStatus *status, const Filer *filer,
+                                   const std::string &instanceId, FileElement &out);
+
+// A file-service class: its name, the reader of its elements and, when a get should not
+// read them all, the finder of one.
 struct FileElementClass {
   const char *className;
   FileElementReader read;
+  FileElementFinder find = nullptr;
 };
 
 // "KELVA:<systemId>" of the filer.

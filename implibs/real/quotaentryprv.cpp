@@ -33,12 +33,13 @@ struct Usage {
   std::uint64_t files = 0;
 };
 
-// The usage of every line of the filer's whole quota report, by the line's keys.
-std::map<KeyTuple, Usage> usageOf(const CMPIBroker *broker, CMPIStatus *status,
-                                  const Filer *filer) {
+// The usage of every line of the filer's quota report over the volume (null: the whole
+// filer), by the line's keys.
+std::map<KeyTuple, Usage> usageOf(const CMPIBroker *broker, CMPIStatus *status, const Filer *filer,
+                                  const char *volume) {
   std::map<KeyTuple, Usage> usage;
   Record record;
-  WsiText tag(startQuotaReport(filer, nullptr, nullptr, record.get()));
+  WsiText tag(startQuotaReport(filer, volume, nullptr, record.get()));
   if (tag == nullptr) {
     raiseCMPIErrorKELVA(broker, status, record.get());
     return usage;
@@ -92,6 +93,44 @@ std::string describe(const QuotaKeys &keys) {
   return textOf(keys.typeText) + " " + textOf(keys.target) + " on " + where;
 }
 
+// The instance of the filer's rule, with the usage of its line of the report, if any.
+FileElement elementOf(const CMPIBroker *broker, CMPIStatus *status, const std::string &system,
+                      const FilerQuotaEntry &entry, const std::map<KeyTuple, Usage> &usage) {
+  const QuotaKeys &keys = entry.keys;
+  FileElement element;
+  Record record;
+  WsiText id(encodeFSQConfigEntryID(system.c_str(), &keys, record.get()));
+  if (id == nullptr) {
+    raiseCMPIErrorKELVA(broker, status, record.get());
+    return element;
+  }
+  bool isDefault = isQuotaEntryTargetDefault(&keys) != 0;
+  element.instanceId = id.get();
+  element.text("ElementName", describe(keys))
+      .uint16("QuotaType", cimQuotaType(keys))
+      .text("ManagedElement", textOf(keys.volume))
+      .boolean("Default", isDefault);
+  if (keys.type == PK_QUOTA_TYPE_TREE) {
+    if (!isDefault) element.text("TreeName", textOf(keys.target));
+  } else {
+    if (keys.qtree != nullptr && *keys.qtree != '\0') element.text("TreeName", textOf(keys.qtree));
+    if (!isDefault) element.text("PrincipalID", textOf(keys.target));
+  }
+  // A limit that does not limit is left out.
+  const QuotaLimits &limits = entry.limits;
+  if (limits.diskLimit != PK_QUOTA_NO_LIMIT) element.uint64("HardLimit", limits.diskLimit);
+  if (limits.softDiskLimit != PK_QUOTA_NO_LIMIT) element.uint64("SoftLimit", limits.softDiskLimit);
+  if (limits.fileLimit != PK_QUOTA_NO_LIMIT) element.uint64("FileHardLimit", limits.fileLimit);
+  if (limits.softFileLimit != PK_QUOTA_NO_LIMIT)
+    element.uint64("FileSoftLimit", limits.softFileLimit);
+  auto used = usage.find(keyOf(keys));
+  if (used != usage.end())
+    element.uint64("DiskUsed", used->second.disk).uint64("FilesUsed", used->second.files);
+  if (entry.errorReason != nullptr && *entry.errorReason != '\0')
+    element.text("ErrorReason", entry.errorReason);
+  return element;
+}
+
 std::vector<FileElement> readEntries(const CMPIBroker *broker, CMPIStatus *status,
                                      const Filer *filer) {
   std::vector<FileElement> elements;
@@ -104,52 +143,55 @@ std::vector<FileElement> readEntries(const CMPIBroker *broker, CMPIStatus *statu
     raiseCMPIErrorKELVA(broker, status, record.get());
     return elements;
   }
-  std::map<KeyTuple, Usage> usage = usageOf(broker, status, filer);
-  if (failed(status)) return elements;
+  std::map<KeyTuple, Usage> usage = usageOf(broker, status, filer, nullptr);
   std::string system = systemNameOf(filer);
-  for (WSIListPos *at = WSIList_getFirst(entries.get()); at != nullptr; at = WSIList_getNext(at)) {
+  for (WSIListPos *at = WSIList_getFirst(entries.get()); at != nullptr && !failed(status);
+       at = WSIList_getNext(at)) {
     const auto *entry = static_cast<const FilerQuotaEntry *>(WSIList_getElement(at));
-    if (entry == nullptr) continue;
-    const QuotaKeys &keys = entry->keys;
-    WsiText id(encodeFSQConfigEntryID(system.c_str(), &keys, record.get()));
-    if (id == nullptr) {
-      raiseCMPIErrorKELVA(broker, status, record.get());
-      return elements;
-    }
-    bool isDefault = isQuotaEntryTargetDefault(&keys) != 0;
-    FileElement element;
-    element.instanceId = id.get();
-    element.text("ElementName", describe(keys))
-        .uint16("QuotaType", cimQuotaType(keys))
-        .text("ManagedElement", textOf(keys.volume))
-        .boolean("Default", isDefault);
-    if (keys.type == PK_QUOTA_TYPE_TREE) {
-      if (!isDefault) element.text("TreeName", textOf(keys.target));
-    } else {
-      if (keys.qtree != nullptr && *keys.qtree != '\0')
-        element.text("TreeName", textOf(keys.qtree));
-      if (!isDefault) element.text("PrincipalID", textOf(keys.target));
-    }
-    // A limit that does not limit is left out.
-    const QuotaLimits &limits = entry->limits;
-    if (limits.diskLimit != PK_QUOTA_NO_LIMIT) element.uint64("HardLimit", limits.diskLimit);
-    if (limits.softDiskLimit != PK_QUOTA_NO_LIMIT)
-      element.uint64("SoftLimit", limits.softDiskLimit);
-    if (limits.fileLimit != PK_QUOTA_NO_LIMIT) element.uint64("FileHardLimit", limits.fileLimit);
-    if (limits.softFileLimit != PK_QUOTA_NO_LIMIT)
-      element.uint64("FileSoftLimit", limits.softFileLimit);
-    auto used = usage.find(keyOf(keys));
-    if (used != usage.end()) {
-      element.uint64("DiskUsed", used->second.disk).uint64("FilesUsed", used->second.files);
-    }
-    if (entry->errorReason != nullptr && *entry->errorReason != '\0')
-      element.text("ErrorReason", entry->errorReason);
-    elements.push_back(std::move(element));
+    if (entry != nullptr) elements.push_back(elementOf(broker, status, system, *entry, usage));
   }
   return elements;
 }
 
-constexpr FileElementClass kClass = {"KELVA_FSQuotaConfigEntry", readEntries};
+struct KeysFree {
+  void operator()(QuotaKeys *keys) const { freeQuotaQORBKeys(keys); }
+};
+struct EntryFree {
+  void operator()(FilerQuotaEntry *entry) const { freeFilerQuotaEntry(entry); }
+};
+
+// A get asks the filer for the one rule and reads the report of its volume only.
+bool findEntry(const CMPIBroker *broker, CMPIStatus *status, const Filer *filer,
+               const std::string &instanceId, FileElement &out) {
+  std::string writable = instanceId;
+  char *systemId = nullptr;
+  char *prefix = nullptr;
+  QuotaKeys *decoded = nullptr;
+  Record record;
+  if (decodeFSQConfigEntryID(writable.data(), &systemId, &prefix, &decoded, record.get()) == 0) {
+    raise(broker, status, CMPI_RC_ERR_NOT_FOUND,
+          "KELVA_FSQuotaConfigEntry not found: " + instanceId + ": " +
+              (record.message() != nullptr ? record.message() : ""));
+    return false;
+  }
+  std::unique_ptr<QuotaKeys, KeysFree> keys(decoded);
+  std::unique_ptr<FilerQuotaEntry, EntryFree> entry(
+      getFilerQuotaEntry(filer, keys.get(), 1, record.get()));
+  if (entry == nullptr) {
+    if (record.failed())
+      raiseCMPIErrorKELVA(broker, status, record.get());
+    else
+      raise(broker, status, CMPI_RC_ERR_NOT_FOUND,
+            "KELVA_FSQuotaConfigEntry not found: " + instanceId);
+    return false;
+  }
+  std::map<KeyTuple, Usage> usage = usageOf(broker, status, filer, entry->keys.volume);
+  if (failed(status)) return false;
+  out = elementOf(broker, status, systemNameOf(filer), *entry, usage);
+  return !failed(status);
+}
+
+constexpr FileElementClass kClass = {"KELVA_FSQuotaConfigEntry", readEntries, findEntry};
 
 }  // namespace
 
