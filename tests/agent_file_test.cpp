@@ -166,6 +166,8 @@ TEST_P(FileProviderTest, SharesAreTheFilersCifsSharesAndEachIsReadBack) {
   EXPECT_EQ(shares[0]["Volume"], "volA");
   EXPECT_EQ(shares[0]["SystemName"], kSystemA);
   EXPECT_EQ(shares[0]["FileSharingProtocol"], 3);
+  EXPECT_EQ(shares[0]["Description"], "home folders");
+  EXPECT_FALSE(shares[1].contains("Description"));
 
   json users = get("KELVA_CIFSShare", ids[0], &st);
   ASSERT_EQ(st.rc, CMPI_RC_OK) << text(st.msg);
@@ -185,6 +187,14 @@ TEST_P(FileProviderTest, SharesAreTheFilersCifsSharesAndEachIsReadBack) {
     EXPECT_EQ(st.rc, CMPI_RC_ERR_NOT_FOUND);
     EXPECT_TRUE(none.is_null());
   }
+
+  // A listing that fails half-way is a failure, and the filer's listing is ended all the same.
+  sim->setFault("kelva-a", "cifs-share-list-iter-next", filersim::Fault::fail(13115, "bad batch"));
+  get("KELVA_CIFSShare", ids[0], &st);
+  EXPECT_EQ(st.rc, CMPI_RC_ERR_FAILED);
+  EXPECT_THAT(text(st.msg), HasSubstr("bad batch"));
+  EXPECT_TRUE(sim->state("kelva-a")["files"].value("open", json::object()).empty());
+  sim->clearFaults();
 
   // Shares change on the filer only.
   Held<CMPIObjectPath> one(instancePath("KELVA_CIFSShare", ids[0]));

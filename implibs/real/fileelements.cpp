@@ -8,6 +8,8 @@
 #include <provkit/properties.h>
 #include <provkit/registry.h>
 
+#include <new>
+
 namespace implib {
 
 FileElement &FileElement::text(const char *name, std::string value) {
@@ -48,6 +50,46 @@ FileElement &FileElement::texts(const char *name, std::vector<std::string> value
   v.texts = std::move(values);
   properties.emplace_back(name, std::move(v));
   return *this;
+}
+
+Element newRequest(const char *api) {
+  Element request(createElement(api));
+  if (request == nullptr) throw std::bad_alloc();
+  return request;
+}
+
+std::vector<const WSIElement *> childrenOf(const WSIElement *element) {
+  std::vector<const WSIElement *> out;
+  if (element == nullptr) return out;
+  struct IteratorFree {
+    void operator()(WSIIterator *iterator) const { releaseIterator(iterator); }
+  };
+  std::unique_ptr<WSIIterator, IteratorFree> walk(createIterator(element));
+  if (walk == nullptr) throw std::bad_alloc();
+  while (const WSIElement *child = getNextElement(walk.get())) out.push_back(child);
+  return out;
+}
+
+std::string textOf(const WSIElement *element, const char *name) {
+  const char *text = getStringElement(element, name);
+  return text != nullptr ? text : "";
+}
+
+FilerConnection::FilerConnection(const Filer *filer)
+    : server_(createServerInfo(filer->host, filer->userName, filer->password, filer->connParam3,
+                               filer->connParam1, filer->connParam2)) {
+  if (server_ == nullptr) throw std::bad_alloc();
+}
+
+Element FilerConnection::send(const Element &request) {
+  Element answer(invokeServerElement(server_.get(), request.get()));
+  if (answer == nullptr) throw std::bad_alloc();
+  return answer;
+}
+
+std::string FilerConnection::reason(const Element &answer) const {
+  WsiText text(getErrorWithIP(answer.get(), server_.get()));
+  return text != nullptr ? text.get() : "no answer";
 }
 
 std::string systemNameOf(const Filer *filer) {

@@ -5,9 +5,12 @@
 // finds the filer from the InstanceID and the element among the filer's own.
 #pragma once
 
+#include <wbemkelvai/wsiapi.h>
+
 #include "storageobjects.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,6 +53,37 @@ struct FileElementClass {
   const char *className;
   FileElementReader read;
   FileElementFinder find = nullptr;
+};
+
+// ---- Requests to the filer ---------------------------------------------------------
+
+struct ElementFree {
+  void operator()(WSIElement *element) const { freeElement(element); }
+};
+// A request or an answer of the controller library.
+using Element = std::unique_ptr<WSIElement, ElementFree>;
+
+// New request of the API; out of memory throws.
+Element newRequest(const char *api);
+// The children of element, in order (none for null).
+std::vector<const WSIElement *> childrenOf(const WSIElement *element);
+// The text of element's child name; "" when there is none.
+std::string textOf(const WSIElement *element, const char *name);
+
+// One connection to the filer for the requests of one call.
+class FilerConnection {
+ public:
+  explicit FilerConnection(const Filer *filer);  // out of memory throws
+  // The filer's answer to the request (failed when the filer could not be reached).
+  Element send(const Element &request);
+  // "<host>: <reason> (error <number>)" of a failed answer.
+  std::string reason(const Element &answer) const;
+
+ private:
+  struct ServerFree {
+    void operator()(WSIServerInfo *server) const { destroyServerInfo(server); }
+  };
+  std::unique_ptr<WSIServerInfo, ServerFree> server_;
 };
 
 // "KELVA:<systemId>" of the filer.

@@ -12,32 +12,6 @@ using namespace implib;
 
 namespace {
 
-struct ServerFree {
-  void operator()(WSIServerInfo *server) const { destroyServerInfo(server); }
-};
-struct ElementFree {
-  void operator()(WSIElement *element) const { freeElement(element); }
-};
-using Element = std::unique_ptr<WSIElement, ElementFree>;
-struct IteratorFree {
-  void operator()(WSIIterator *iterator) const { releaseIterator(iterator); }
-};
-
-// The children of element, in order.
-std::vector<const WSIElement *> childrenOf(const WSIElement *element) {
-  std::vector<const WSIElement *> out;
-  if (element == nullptr) return out;
-  std::unique_ptr<WSIIterator, IteratorFree> walk(createIterator(element));
-  if (walk == nullptr) throw std::bad_alloc();
-  while (const WSIElement *child = getNextElement(walk.get())) out.push_back(child);
-  return out;
-}
-
-std::string textOf(const WSIElement *element, const char *name) {
-  const char *text = getStringElement(element, name);
-  return text != nullptr ? text : "";
-}
-
 // "name", or "-name" for a host the rule names to deny it.
 std::vector<std::string> hostsOf(const WSIElement *list) {
   std::vector<std::string> hosts;
@@ -49,17 +23,11 @@ std::vector<std::string> hostsOf(const WSIElement *list) {
 std::vector<FileElement> readRules(const CMPIBroker *broker, CMPIStatus *status,
                                    const Filer *filer) {
   std::vector<FileElement> elements;
-  std::unique_ptr<WSIServerInfo, ServerFree> server(
-      createServerInfo(filer->host, filer->userName, filer->password, filer->connParam3,
-                       filer->connParam1, filer->connParam2));
-  Element request(createElement("nfs-exportfs-list-rules"));
-  if (server == nullptr || request == nullptr) throw std::bad_alloc();
-  Element answer(invokeServerElement(server.get(), request.get()));
+  FilerConnection connection(filer);
+  Element answer = connection.send(newRequest("nfs-exportfs-list-rules"));
   if (checkResultStatus(answer.get()) != 1) {
-    WsiText reason(getErrorWithIP(answer.get(), server.get()));
     raise(broker, status, CMPI_RC_ERR_FAILED,
-          std::string("KELVA_NFSShare unable to list the export rules: ") +
-              (reason != nullptr ? reason.get() : "no answer"));
+          "KELVA_NFSShare unable to list the export rules: " + connection.reason(answer));
     return elements;
   }
   std::string system = systemNameOf(filer);
