@@ -22,10 +22,10 @@ struct ReportListFree {
 
 using KeyTuple = std::tuple<std::string, std::string, std::string, std::string>;
 
-std::string textOf(const char *text) { return text != nullptr ? text : ""; }
+std::string orEmpty(const char *text) { return text != nullptr ? text : ""; }
 
 KeyTuple keyOf(const QuotaKeys &keys) {
-  return {textOf(keys.typeText), textOf(keys.target), textOf(keys.volume), textOf(keys.qtree)};
+  return {orEmpty(keys.typeText), orEmpty(keys.target), orEmpty(keys.volume), orEmpty(keys.qtree)};
 }
 
 struct Usage {
@@ -82,15 +82,15 @@ std::uint16_t cimQuotaType(const QuotaKeys &keys) {
 
 // "user alice on /vol/volA", "default group quota on /vol/volA/q1", "tree /vol/volA/q1".
 std::string describe(const QuotaKeys &keys) {
-  std::string where = "/vol/" + textOf(keys.volume);
-  if (keys.qtree != nullptr && *keys.qtree != '\0') where += "/" + textOf(keys.qtree);
+  std::string where = "/vol/" + orEmpty(keys.volume);
+  if (keys.qtree != nullptr && *keys.qtree != '\0') where += "/" + orEmpty(keys.qtree);
   if (keys.type == PK_QUOTA_TYPE_TREE) {
     if (isQuotaEntryTargetDefault(&keys) != 0) return "default tree quota on " + where;
-    return "tree " + (keys.absoluteTree != nullptr ? textOf(keys.absoluteTree) : where);
+    return "tree " + (keys.absoluteTree != nullptr ? orEmpty(keys.absoluteTree) : where);
   }
   if (isQuotaEntryTargetDefault(&keys) != 0)
-    return "default " + textOf(keys.typeText) + " quota on " + where;
-  return textOf(keys.typeText) + " " + textOf(keys.target) + " on " + where;
+    return "default " + orEmpty(keys.typeText) + " quota on " + where;
+  return orEmpty(keys.typeText) + " " + orEmpty(keys.target) + " on " + where;
 }
 
 // The instance of the filer's rule, with the usage of its line of the report, if any.
@@ -108,13 +108,13 @@ FileElement elementOf(const CMPIBroker *broker, CMPIStatus *status, const std::s
   element.instanceId = id.get();
   element.text("ElementName", describe(keys))
       .uint16("QuotaType", cimQuotaType(keys))
-      .text("ManagedElement", textOf(keys.volume))
+      .text("ManagedElement", orEmpty(keys.volume))
       .boolean("Default", isDefault);
   if (keys.type == PK_QUOTA_TYPE_TREE) {
-    if (!isDefault) element.text("TreeName", textOf(keys.target));
+    if (!isDefault) element.text("TreeName", orEmpty(keys.target));
   } else {
-    if (keys.qtree != nullptr && *keys.qtree != '\0') element.text("TreeName", textOf(keys.qtree));
-    if (!isDefault) element.text("PrincipalID", textOf(keys.target));
+    if (keys.qtree != nullptr && *keys.qtree != '\0') element.text("TreeName", orEmpty(keys.qtree));
+    if (!isDefault) element.text("PrincipalID", orEmpty(keys.target));
   }
   // A limit that does not limit is left out.
   const QuotaLimits &limits = entry.limits;
