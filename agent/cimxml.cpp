@@ -686,7 +686,9 @@ class Reader {
       for (const auto &d : all)
         if (sameName(d.name, name)) declared = &d;
       if (declared == nullptr) {
-        throw CimError(CMPI_RC_ERR_NO_SUCH_PROPERTY, className + " has no property " + name);
+        std::string why = className;
+        why.append(" has no property ").append(name);
+        throw CimError(CMPI_RC_ERR_NO_SUCH_PROPERTY, why);
       }
       std::optional<CMPIType> type = typeOf(declared->type);
       if (!type) type = typeOf(p.attribute("TYPE").value());
@@ -760,16 +762,21 @@ std::vector<CMPIData> drain(CMPIEnumeration *enumeration) {
   return out;
 }
 
+const char *const kInterop = "root/interop";
+
 class Call {
  public:
-  Call(Host &host, Pool &pool, Writer &writer)
+  Call(Host &host, Pool &pool, Writer &writer, Subscriptions &subscriptions)
       : host_(host),
+        subscriptions_(subscriptions),
         broker_(host.broker()),
         ctx_(host.context()),
         reader_(host.broker(), host.classes(), pool),
         writer_(writer) {}
 
   void checkNamespace(const std::string &ns) {
+    // Subscriptions are made where clients look for them first.
+    if (sameName(ns, kInterop)) return;
     for (const Registration &r : host_.registrations())
       for (const std::string &served : r.namespaces)
         if (sameName(served, ns)) return;
@@ -847,9 +854,62 @@ class Call {
     return reader_.instanceName(p.child("INSTANCENAME"), ns);
   }
 
+  // The class an instance operation is about, "" when none.
+  std::string targetClass(const std::string &method) {
+    xml_node p;
+    if (sameName(method, "EnumerateInstances") || sameName(method, "EnumerateInstanceNames")) {
+      p = param("ClassName").child("CLASSNAME");
+      return p.attribute("NAME").value();
+    }
+    if (sameName(method, "GetInstance") || sameName(method, "DeleteInstance"))
+      return param("InstanceName").child("INSTANCENAME").attribute("CLASSNAME").value();
+    if (sameName(method, "CreateInstance"))
+      return param("NewInstance").child("INSTANCE").attribute("CLASSNAME").value();
+    if (sameName(method, "ModifyInstance"))
+      return param("ModifiedInstance")
+          .child("VALUE.NAMEDINSTANCE")
+          .child("INSTANCENAME")
+          .attribute("CLASSNAME")
+          .value();
+    return "";
+  }
+
+  // Filters, destinations and subscriptions live with the server, not with a provider.
+  bool subscriptionOperation(const std::string &method, const std::string &ns, xml_node out) {
+    std::string target = targetClass(method);
+    if (target.empty() || !subscriptions_.holds(target)) return false;
+    auto returned = [&]() { return child(out, "IRETURNVALUE"); };
+    if (sameName(method, "EnumerateInstances") || sameName(method, "EnumerateInstanceNames")) {
+      std::string className = checkedClass(host_.classes(), target);
+      xml_node value = returned();
+      for (CMPIInstance *inst : subscriptions_.all(className)) {
+        Held<CMPIInstance> held(inst);
+        if (sameName(method, "EnumerateInstances")) {
+          writer_.namedInstance(value, inst);
+        } else {
+          writer_.instanceName(value, CMGetObjectPath(inst, nullptr));
+        }
+      }
+    } else if (sameName(method, "GetInstance")) {
+      Held<CMPIInstance> found(subscriptions_.get(instanceParam("InstanceName", ns)));
+      writer_.instance(returned(), found.object);
+    } else if (sameName(method, "DeleteInstance")) {
+      subscriptions_.remove(instanceParam("InstanceName", ns));
+    } else if (sameName(method, "CreateInstance")) {
+      xml_node given = required("NewInstance").child("INSTANCE");
+      CMPIObjectPath *path = reader_.classPath(given.attribute("CLASSNAME").value(), ns);
+      Held<CMPIObjectPath> made(subscriptions_.create(ns, reader_.instance(given, path)));
+      writer_.instanceName(returned(), made.object);
+    } else {
+      throw CimError(CMPI_RC_ERR_NOT_SUPPORTED, method + " of " + target + " is not served");
+    }
+    return true;
+  }
+
   void intrinsic(const std::string &method, const std::string &ns, xml_node out) {
     checkNamespace(ns);
     writer_.defaultNamespace = ns;
+    if (subscriptionOperation(method, ns, out)) return;
     CMPIStatus status{CMPI_RC_OK, nullptr};
     Properties properties;
     propertyList(properties);
@@ -1015,7 +1075,10 @@ class Call {
       const cimom::mof::Property *parameter = nullptr;
       for (const auto &d : declared->parameters)
         if (sameName(d.name, name)) parameter = &d;
-      if (parameter == nullptr) throw invalid(method + " has no parameter " + name);
+      if (parameter == nullptr) {
+        std::string why = method;
+        throw invalid(why.append(" has no parameter ").append(name));
+      }
       std::optional<CMPIType> type = typeOf(parameter->type);
       if (!type) type = typeOf(p.attribute("PARAMTYPE").value());
       if (!type) type = CMPI_string;
@@ -1049,6 +1112,7 @@ class Call {
 
  private:
   Host &host_;
+  Subscriptions &subscriptions_;
   const CMPIBroker *broker_;
   const CMPIContext *ctx_;
   Reader reader_;
@@ -1085,11 +1149,13 @@ std::string escaped(const std::string &value) {
   return out;
 }
 
-Answer protocolError(int httpStatus, const std::string &cimError, int code,
-                     const std::string &message) {
+Answer protocolError(int httpStatus, const std::string &cimError, const std::string &method,
+                     int code, const std::string &message) {
   Envelope e;
   startResponse(e, "0");
-  errorElement(e.response, code, message);
+  xml_node out = child(e.response, "IMETHODRESPONSE");
+  attribute(out, "NAME", method);
+  errorElement(out, code, message);
   Answer answer;
   answer.httpStatus = httpStatus;
   answer.headers["CIMError"] = cimError;
@@ -1097,11 +1163,12 @@ Answer protocolError(int httpStatus, const std::string &cimError, int code,
   return answer;
 }
 
-Answer Endpoint::answer(const std::string &body, const std::string &host) {
+Answer Endpoint::answer(const std::string &body, const std::string &host,
+                        const std::string &cimMethod) {
   pugi::xml_document request;
   pugi::xml_parse_result parsed = request.load_buffer(body.data(), body.size());
   if (!parsed) {
-    return protocolError(400, "request-not-well-formed", CMPI_RC_ERR_FAILED,
+    return protocolError(400, "request-not-well-formed", cimMethod, CMPI_RC_ERR_FAILED,
                          std::string("the request is no well-formed XML: ") + parsed.description() +
                              " at offset " + std::to_string(parsed.offset));
   }
@@ -1110,7 +1177,7 @@ Answer Endpoint::answer(const std::string &body, const std::string &host) {
   xml_node imethod = simple.child("IMETHODCALL");
   xml_node method = simple.child("METHODCALL");
   if (!message || !simple || (!imethod && !method)) {
-    return protocolError(400, "request-not-valid", CMPI_RC_ERR_FAILED,
+    return protocolError(400, "request-not-valid", cimMethod, CMPI_RC_ERR_FAILED,
                          "the request is no CIM operation (CIM/MESSAGE/SIMPLEREQ with "
                          "IMETHODCALL or METHODCALL)");
   }
@@ -1123,7 +1190,7 @@ Answer Endpoint::answer(const std::string &body, const std::string &host) {
     std::lock_guard<std::mutex> lock(operations_);
     Pool pool;
     Writer writer(host_.classes(), host);
-    Call call(host_, pool, writer);
+    Call call(host_, pool, writer, subscriptions_);
     try {
       if (imethod) {
         call.readParameters(imethod);
@@ -1142,7 +1209,8 @@ Answer Endpoint::answer(const std::string &body, const std::string &host) {
   return answer;
 }
 
-std::string exportRequest(const CMPIInstance *indication, const std::string &messageId) {
+std::string exportRequest(const cimom::mof::Repository &classes, const CMPIInstance *indication,
+                          const std::string &messageId) {
   pugi::xml_document doc;
   xml_node declaration = doc.append_child(pugi::node_declaration);
   declaration.append_attribute("version") = "1.0";
@@ -1156,8 +1224,7 @@ std::string exportRequest(const CMPIInstance *indication, const std::string &mes
   xml_node call = child(child(child(message, "SIMPLEEXPREQ"), "EXPMETHODCALL"), "EXPPARAMVALUE");
   call.parent().append_attribute("NAME") = "ExportIndication";
   attribute(call, "NAME", "NewIndication");
-  cimom::mof::Repository none;
-  Writer writer(none, "localhost");
+  Writer writer(classes, "localhost");
   writer.instance(call, indication);
   return saved(doc);
 }

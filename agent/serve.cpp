@@ -98,7 +98,7 @@ struct CimServer::Impl {
     }
     std::string host = request.get_header_value("Host");
     if (host.empty()) host = options.address + ":" + std::to_string(port);
-    send(response, endpoint.answer(request.body, host));
+    send(response, endpoint.answer(request.body, host, request.get_header_value("CIMMethod")));
   }
 
   ServeOptions options;
@@ -146,11 +146,12 @@ CimServer::CimServer(Host &host, const ServeOptions &options)
   // A body over the limit is refused before any handler runs; the client still gets a
   // CIM error that says why.
   size_t limit = options.maxRequestBytes;
-  httplib::Server::HandlerWithResponse tooLarge = [limit](const httplib::Request &,
+  httplib::Server::HandlerWithResponse tooLarge = [limit](const httplib::Request &request,
                                                           httplib::Response &response) {
     if (response.status != 413) return httplib::Server::HandlerResponse::Unhandled;
     send(response,
-         cimxml::protocolError(413, "request-not-valid", CMPI_RC_ERR_FAILED,
+         cimxml::protocolError(413, "request-not-valid", request.get_header_value("CIMMethod"),
+                               CMPI_RC_ERR_FAILED,
                                "the request is larger than " + std::to_string(limit) + " bytes"));
     return httplib::Server::HandlerResponse::Handled;
   };

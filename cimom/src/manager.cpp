@@ -226,6 +226,18 @@ void Manager::recordIndication(IndicationRecord record) {
   std::lock_guard<std::mutex> lock(recordMutex_);
   indications_.push_back(std::move(record));
 }
+void Manager::setIndicationSink(IndicationSink sink) {
+  std::lock_guard<std::mutex> lock(sinkMutex_);
+  sink_ = std::move(sink);
+}
+void Manager::sinkIndication(const std::string &nameSpace, const CMPIInstance *indication) {
+  IndicationSink sink;
+  {
+    std::lock_guard<std::mutex> lock(sinkMutex_);
+    sink = sink_;
+  }
+  if (sink) sink(nameSpace, indication);
+}
 void Manager::misuse(const std::string &what) {
   std::lock_guard<std::mutex> lock(recordMutex_);
   misuses_.push_back(what);
