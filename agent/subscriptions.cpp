@@ -305,8 +305,11 @@ void Subscriptions::remove(const CMPIObjectPath *path) {
     auto found = instances_.find(key);
     if (found == instances_.end()) throw CimError(CMPI_RC_ERR_NOT_FOUND, "no instance " + key);
     for (const auto &[subscription, s] : subscribed_) {
-      if (s.filter == key || s.handler == key)
-        throw CimError(CMPI_RC_ERR_FAILED, key + " is still subscribed by " + subscription);
+      if (s.filter == key || s.handler == key) {
+        std::string why = key;
+        throw CimError(CMPI_RC_ERR_FAILED,
+                       why.append(" is still subscribed by ").append(subscription));
+      }
     }
     auto subscribed = subscribed_.find(key);
     if (subscribed != subscribed_.end()) {
