@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -509,7 +510,8 @@ class Manager final : public ObjectManager {
   std::vector<LogRecord> logs_;
   std::vector<TraceRecord> traces_;
   std::vector<IndicationRecord> indications_;
-  std::mutex sinkMutex_;
+  // Held shared while the sink runs, so that replacing it waits for calls under way.
+  std::shared_mutex sinkMutex_;
   IndicationSink sink_;
   std::vector<std::string> misuses_;
   std::unordered_map<const CMPIContext *, std::thread::id> attached_;

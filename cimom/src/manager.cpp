@@ -227,16 +227,12 @@ void Manager::recordIndication(IndicationRecord record) {
   indications_.push_back(std::move(record));
 }
 void Manager::setIndicationSink(IndicationSink sink) {
-  std::lock_guard<std::mutex> lock(sinkMutex_);
+  std::unique_lock<std::shared_mutex> lock(sinkMutex_);
   sink_ = std::move(sink);
 }
 void Manager::sinkIndication(const std::string &nameSpace, const CMPIInstance *indication) {
-  IndicationSink sink;
-  {
-    std::lock_guard<std::mutex> lock(sinkMutex_);
-    sink = sink_;
-  }
-  if (sink) sink(nameSpace, indication);
+  std::shared_lock<std::shared_mutex> lock(sinkMutex_);
+  if (sink_) sink_(nameSpace, indication);
 }
 void Manager::misuse(const std::string &what) {
   std::lock_guard<std::mutex> lock(recordMutex_);

@@ -139,7 +139,7 @@ class CIMOM_EXPORT ObjectManager {
   virtual std::vector<IndicationRecord> indications() const = 0;
   // Called with every delivered indication after it is recorded, in the thread that
   // delivers it; the instance is the provider's and valid during the call only.  An
-  // empty function removes the sink.
+  // empty function removes the sink; setting one waits for the calls under way.
   using IndicationSink =
       std::function<void(const std::string &nameSpace, const CMPIInstance *indication)>;
   virtual void setIndicationSink(IndicationSink sink) = 0;
