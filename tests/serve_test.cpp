@@ -342,6 +342,23 @@ TEST_F(ServeTest, WbemcliGetsWhatTheCommandLineHostPrints) {
   EXPECT_THAT(wbemcli("ein", "KELVA_NoSuchClass").out, HasSubstr("(5) CIM_ERR_INVALID_CLASS"));
 }
 
+TEST_F(ServeTest, ModifiesAndRefusesToDeleteAsTheProvidersDo) {
+  const std::string volume =
+      "KELVA_StorageVolume.SystemCreationClassName=\"KELVA_StorageSystem\",SystemName=\"KELVA:"
+      "0118054321\",CreationClassName=\"KELVA_StorageVolume\",DeviceID=\"C4i/2JZpEk9r\"";
+  Ran before = wbemcli("gi", volume);
+  std::string description = parseLine(linesOf(before.out).at(0)).properties["Description"];
+  Ran modified = wbemcli("mi", volume, "'Description=\"kept by the filer\"'");
+  ASSERT_EQ(modified.code, 0) << modified.out;
+  EXPECT_EQ(parseLine(linesOf(wbemcli("gi", volume).out).at(0)).properties["Description"],
+            "\"kept by the filer\"");
+  // Put back for the comparisons with a fresh host.
+  wbemcli("mi", volume, "'Description=" + description + "'");
+  EXPECT_EQ(parseLine(linesOf(wbemcli("gi", volume).out).at(0)).properties["Description"],
+            description);
+  EXPECT_THAT(wbemcli("di", volume).out, HasSubstr("(7) CIM_ERR_NOT_SUPPORTED"));
+}
+
 TEST_F(ServeTest, ClassesCanBeBrowsed) {
   // The class with its inherited properties, and subclasses by name.
   Ran declared = wbemcli("gc", "KELVA_StorageSystem");
