@@ -630,13 +630,17 @@ TEST_F(ServeTest, DeliversIndicationsToTheSubscribedListener) {
 
 // ---- The command ------------------------------------------------------------------------
 
-// provkit-agent serve in the background; its output in the scratch directory.
+// provkit-agent serve in the background; its output in a file of its own in the scratch
+// directory (a file shared with an earlier server could show that one's port before the
+// new one starts).
 struct ServeCommand {
   const Scratch &scratch;
+  fs::path out;
   std::string pid;
   int port = 0;
   ServeCommand(const Scratch &s, const std::string &arguments) : scratch(s) {
-    fs::path out = scratch.dir / "serve.out";
+    static int made = 0;
+    out = scratch.dir / ("serve-" + std::to_string(++made) + ".out");
     std::string command = std::string(PROVKIT_AGENT) + " --quiet serve --port 0 " + arguments +
                           " >" + out.string() + " 2>&1 </dev/null & echo $!";
     pid = linesOf(scratch.shell(command).out).at(0);
@@ -659,7 +663,7 @@ struct ServeCommand {
     scratch.shell("kill -KILL " + pid);
     return false;
   }
-  std::string output() const { return slurp(scratch.dir / "serve.out"); }
+  std::string output() const { return slurp(out); }
 };
 
 TEST(ServeCommandTest, ServesHttpsUntilSignalledAndRefusesToStartOpen) {
