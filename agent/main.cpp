@@ -497,6 +497,7 @@ class Commands {
          "Protocol controllers",
          {"SystemName", "DeviceID", "ElementName"}},
         {"KELVA_FSQuotaConfigEntry", "Quota entries", {"InstanceID", "ElementName"}},
+        {"KELVA_StorageHardwareID", "Initiators", {"InstanceID", "StorageID", "IDType", "OSType"}},
     };
     json out = json::object();
     std::vector<std::string> unserved;

@@ -1,6 +1,8 @@
-/* KELVA_StorageSystem: one instance per registered filer, from the storage system library. */
+/* KELVA_StorageSystem: one instance per registered filer, from the storage system library, with
+ * provkit's state and health of the filer. */
 #include <provkit/frame.h>
 #include <provkit/operations.h>
+#include <provkit/storagesystem.h>
 
 #include "shell.h"
 
@@ -8,7 +10,18 @@
 
 static const CMPIBroker *broker;
 
-SHELL_INSTANCE_CLEANUP(KELVA_StorageSystemProvider)
+/* The systems' health follows the filers' traps once a system was asked for; the
+ * subscription ends with the provider, before the trap listener could call into a
+ * library that goes. */
+static CMPIStatus KELVA_StorageSystemProviderCleanup(CMPIInstanceMI *mi, const CMPIContext *ctx,
+                                                     CMPIBoolean terminating) {
+  (void)mi;
+  (void)ctx;
+  (void)terminating;
+  unloadKELVAStorageSystemTraps(broker);
+  return shellOk();
+}
+
 SHELL_INSTANCE_READS(KELVA_StorageSystemProvider, IMPLIB)
 
 SHELL_REFUSE_CREATE(KELVA_StorageSystemProvider,

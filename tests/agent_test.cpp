@@ -35,6 +35,7 @@ using pktest::text;
 using regtest::currentBroker;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::UnorderedElementsAre;
 using ::testing::UnorderedElementsAreArray;
 
 // What the default scenario says of its filers.
@@ -237,7 +238,7 @@ TEST_P(ProviderShellTest, SystemDeviceLeadsBetweenASystemAndItsVolumes) {
   // A result class the volumes are not leads nowhere.
   EXPECT_TRUE(associated(nullptr, "CIM_System").empty());
 
-  // From a volume: its system, as an instance; its one association.
+  // From a volume: its system and its pool, as instances; its one system device association.
   Held<CMPIObjectPath> volume(path(volumePath("kelva-a", serials[1])));
   CMPIStatus st{CMPI_RC_OK, nullptr};
   auto systems = texts(
@@ -247,7 +248,9 @@ TEST_P(ProviderShellTest, SystemDeviceLeadsBetweenASystemAndItsVolumes) {
       },
       &st);
   ASSERT_EQ(st.rc, CMPI_RC_OK);
-  EXPECT_THAT(systems, ElementsAre(HasSubstr(scenario.systemName("kelva-a"))));
+  EXPECT_THAT(systems, UnorderedElementsAre(HasSubstr(systemPath("kelva-a")),
+                                            HasSubstr("KELVA_ConcretePool.InstanceID=\"" +
+                                                      scenario.systemName("kelva-a") + ":aggr1")));
   auto refs = texts([&](CMPIStatus *s) {
     return CBReferenceNames(broker, ctx, volume.get(), "KELVA_SystemDevice", "PartComponent", s);
   });
@@ -303,7 +306,7 @@ TEST_P(ProviderShellTest, APoolsCapabilitiesCreateTheSettingOfItsRow) {
 }
 
 TEST_P(ProviderShellTest, FailuresOfTheFilerAndTheObjectManagerReachTheCaller) {
-  // An off-line filer is still a system (lost communication) and has no volumes to list.
+  // An off-line filer is still a system (no contact) and has no volumes to list.
   sim->setOnline("kelva-a", false);
   Held<CMPIObjectPath> systems(path("KELVA_StorageSystem"));
   CMPIStatus st{CMPI_RC_OK, nullptr};
@@ -314,8 +317,9 @@ TEST_P(ProviderShellTest, FailuresOfTheFilerAndTheObjectManagerReachTheCaller) {
     CMPIInstance *i = CMGetNext(found.get(), nullptr).value.inst;
     status[agent::propertyText(i, "Name")] = agent::propertyText(i, "OperationalStatus");
   }
-  EXPECT_EQ(status[scenario.systemName("kelva-a")], "{13}");
-  EXPECT_EQ(status[scenario.systemName("kelva-b")], "{2}");
+  EXPECT_EQ(status[scenario.systemName("kelva-a")], "{12}");
+  // kelva-b has taken over its partner.
+  EXPECT_EQ(status[scenario.systemName("kelva-b")], "{3}");
   sim->setOnline("kelva-a", true);
 
   // The association class cannot be checked: the caller hears why, and nothing leaks.
@@ -658,7 +662,7 @@ TEST_F(AgentCommandTest, ErrorsCarryTheCimStatusInTheExitCodeAndMessage) {
             10 + CMPI_RC_ERR_INVALID_NAMESPACE);
 
   // A class the MOF knows that no provider serves.
-  Outcome unserved = agent("enumerate KELVA_ConcretePool");
+  Outcome unserved = agent("enumerate KELVA_FCInitiatorPort");
   EXPECT_EQ(unserved.code, 10 + CMPI_RC_ERR_NOT_SUPPORTED);
 
   // Usage errors, and help on every command.
@@ -794,8 +798,8 @@ TEST_F(AgentCommandTest, FilersAddedAndRemovedStayAndAreReachedOverHttp) {
   Outcome alone = agent(data + "--no-embedded --json enumerate KELVA_StorageSystem");
   ASSERT_EQ(alone.code, 0) << alone.err;
   ASSERT_EQ(alone.parsed().size(), 2u);
-  EXPECT_EQ(alone.parsed()[0]["properties"]["OperationalStatus"], json::array({13}));
-  EXPECT_EQ(alone.parsed()[1]["properties"]["OperationalStatus"], json::array({2}));
+  EXPECT_EQ(alone.parsed()[0]["properties"]["OperationalStatus"], json::array({12}));
+  EXPECT_EQ(alone.parsed()[1]["properties"]["OperationalStatus"], json::array({3}));
 
   // --filer: only that filer, over HTTP.
   Outcome remote =
@@ -815,13 +819,13 @@ TEST_F(AgentCommandTest, FilersAddedAndRemovedStayAndAreReachedOverHttp) {
   EXPECT_THAT(slow.out, HasSubstr(scenario.lunField("kelva-a", "serial")[4]));
   sim->clearFaults();
 
-  // A filer that stops answering is still a system, lost to communication.
+  // A filer that stops answering is still a system, out of contact.
   sim->setOnline("kelva-a", false);
   Outcome lost = agent("--filer 127.0.0.1:" + port +
                        " --system-id 0118054321 --user root --password kelva:a-secret --json "
                        "enumerate KELVA_StorageSystem");
   ASSERT_EQ(lost.code, 0) << lost.err;
-  EXPECT_EQ(lost.parsed()[0]["properties"]["OperationalStatus"], json::array({13}));
+  EXPECT_EQ(lost.parsed()[0]["properties"]["OperationalStatus"], json::array({12}));
 }
 
 }  // namespace

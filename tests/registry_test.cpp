@@ -2,9 +2,7 @@
 // companions, lookups, subscribers, and many threads at once.
 #include <cimom/testing.h>
 #include <fcntl.h>
-#if !defined(_WIN32)
 #include <filersim/filersim.h>
-#endif
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -227,9 +225,6 @@ TEST_P(RegistryTest, NameLookupsFindTheFirstOfSeveralRecordsThroughEveryChange) 
 }
 
 TEST_P(RegistryTest, FindsFilersByTheirAddresses) {
-#if defined(_WIN32)
-  GTEST_SKIP() << "the simulated filer runs in process on Linux only";
-#else
   filersim::Simulator sim(nlohmann::json::parse(std::ifstream(FILERSIM_DEFAULT_SCENARIO)));
   sim.registerInProcess();
   for (const auto &name : sim.filerNames()) {
@@ -264,7 +259,6 @@ TEST_P(RegistryTest, FindsFilersByTheirAddresses) {
     removeFilerFromList(broker, &status, f);
     freeFiler(f);
   }
-#endif
 }
 
 TEST_P(RegistryTest, ManyThreadsKeepListAndFileInStep) {

@@ -12,6 +12,7 @@
 // clang-format on
 
 #include <cstring>
+#include <cwchar>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -67,6 +68,7 @@ HttpFailure failureOf(DWORD code) {
     case ERROR_WINHTTP_INVALID_URL:
       return HttpFailure::Unreachable;
     case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT:  // some WinHTTP builds pass the socket's own code on
       return HttpFailure::Timeout;
     case ERROR_WINHTTP_SECURE_FAILURE:
     case ERROR_WINHTTP_SECURE_INVALID_CA:
@@ -263,6 +265,11 @@ HINTERNET openRequest(HttpSession &s, const HttpPost &post, bool ownNameCheck, c
   }
   int ms = post.timeoutSeconds > 0 ? post.timeoutSeconds * 1000 : 60000;
   WinHttpSetTimeouts(request, ms, ms, ms, ms);
+  // The wait for the answer's headers has a time-out of its own (90 s unless
+  // set): a filer that is slow to start answering must time out like one that
+  // is slow to finish.
+  DWORD headersMs = static_cast<DWORD>(ms);
+  WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headersMs, sizeof headersMs);
   DWORD security = 0;
   if (post.https && !post.verify) {
     security = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
@@ -373,6 +380,19 @@ HttpAnswer httpPost(HttpSession **session, const HttpPost &post, const std::stri
       return failed(HttpFailure::TooLarge, "answer too large");
     }
     answer.body.append(buffer, n);
+  }
+  // A connection that closes early can end the read without an error; the
+  // announced length tells a cut answer from a whole one.
+  wchar_t length[32];
+  DWORD lengthSize = sizeof length;
+  if (WinHttpQueryHeaders(request.h, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
+                          length, &lengthSize, WINHTTP_NO_HEADER_INDEX)) {
+    unsigned long long announced = std::wcstoull(length, nullptr, 10);
+    if (answer.body.size() < announced) {
+      return failed(HttpFailure::Dropped, "connection closed after " +
+                                              std::to_string(answer.body.size()) + " of " +
+                                              std::to_string(announced) + " bytes");
+    }
   }
   return answer;
 }

@@ -68,15 +68,24 @@ HttpServer::HttpServer(Simulator &simulator, const std::string &filer,
   if (options.certFile.empty()) {
     impl_->server = std::make_unique<httplib::Server>();
   } else {
+#ifndef CPPHTTPLIB_OPENSSL_SUPPORT
+    throw std::runtime_error("this build of the simulated filer serves HTTP only");
+#else
     auto secure =
         std::make_unique<httplib::SSLServer>(options.certFile.c_str(), options.keyFile.c_str());
     if (!secure->is_valid())
       throw std::runtime_error("cannot load certificate " + options.certFile + " and key " +
                                options.keyFile);
     impl_->server = std::move(secure);
+#endif
   }
   httplib::Server &server = *impl_->server;
   server.set_keep_alive_max_count(1000);
+  // An idle connection closes after a second, as a filer's would.  Stopping the
+  // server waits for its open connections, and a client that pools them (as
+  // some WinHTTP builds do past the closing of the session) would hold every
+  // stop for the library's default of five seconds.
+  server.set_keep_alive_timeout(1);
   server.set_tcp_nodelay(true);
   server.Post("/kelva/api",
               [&simulator, filer](const httplib::Request &request, httplib::Response &response) {

@@ -5,10 +5,12 @@
 #include <cmpimacs.h>
 #include <provkit/arrays.h>
 #include <provkit/commonimpl.h>
+#include <provkit/endpoints.h>
 #include <provkit/frame.h>
 #include <provkit/objectpath.h>
 #include <provkit/properties.h>
 #include <provkit/registry.h>
+#include <provkit/storagesystem.h>
 
 #include <cstdint>
 #include <new>
@@ -20,17 +22,14 @@ namespace {
 // Values of CIM_ManagedSystemElement.OperationalStatus.
 constexpr CMPIUint16 kStatusOK = 2;
 constexpr CMPIUint16 kStatusStopped = 10;
-constexpr CMPIUint16 kStatusLostCommunication = 13;
 // CIM_EnabledLogicalElement.EnabledState.
 constexpr CMPIUint16 kEnabled = 2;
 constexpr CMPIUint16 kDisabled = 3;
-// CIM_ComputerSystem.Dedicated: a storage system.
-constexpr CMPIUint16 kDedicatedStorage = 3;
 // Volumes are presented in blocks of this many bytes.
 constexpr CMPIUint64 kBlockSize = 512;
 
-struct SysInfoFree {
-  void operator()(KELVASysInfo *info) const { freeKELVASysInfo(info); }
+struct StorageSystemFree {
+  void operator()(KELVAStorageSystem *system) const { freeKELVAStorageSystem(system); }
 };
 
 void adopt(const CMPIBroker *broker, CMPIStatus *status, CMPIStatus result, const char *what) {
@@ -228,12 +227,29 @@ CMPIInstance *systemInstance(const CMPIBroker *broker, CMPIStatus *status,
                              const char **propertyList) {
   CmpiObject<CMPIObjectPath> path(systemPath(broker, status, source, filer));
   if (failed(status)) return nullptr;
-  Record record;
-  std::unique_ptr<KELVASysInfo, SysInfoFree> info(getKELVASysInfo(record.get(), filer));
-  if (info == nullptr) {
-    raiseCMPIErrorKELVA(broker, status, record.get());
+  // provkit's snapshot: the operational status from the takeover state (12 while the
+  // filer does not answer), the health from its traps or its cache.  The early check
+  // would ask the takeover state a second time, and a filer that is off line is
+  // reported as it is rather than waited for.
+  std::unique_ptr<KELVAStorageSystem, StorageSystemFree> system(
+      getKELVAStorageSystem(broker, status, filer, 1, 0, 0));
+  if (system != nullptr && failed(status)) {
+    // The snapshot was made but the filer's cache could not give its health (left 0,
+    // unknown), as when the filer has not answered since the process started: it is
+    // still the system, out of contact.
+    std::string why =
+        std::string(kSystemClass) + " " + (filer->systemId ? filer->systemId : "") +
+        ": health unknown: " + (status->msg != nullptr ? CMGetCharPtr(status->msg) : "");
+    CMLogMessage(broker, 3, "arraysysprv", why.c_str(), nullptr);
+    clearCMPIError(broker, status);
+  }
+  if (failed(status)) return nullptr;
+  if (system == nullptr || system->sysInfo == nullptr) {
+    raise(broker, status, CMPI_RC_ERR_FAILED,
+          std::string(kSystemClass) + " has no state of " + (filer->host ? filer->host : ""));
     return nullptr;
   }
+  const KELVASysInfo *info = system->sysInfo;
   CmpiObject<CMPIInstance> instance(newCMPIInstance(broker, path.get(), status, propertyList));
   if (failed(status)) return nullptr;
   CMPIInstance *inst = instance.get();
@@ -247,14 +263,28 @@ CMPIInstance *systemInstance(const CMPIBroker *broker, CMPIStatus *status,
   setText(broker, status, inst, "ElementName", elementName);
   setText(broker, status, inst, "Caption", elementName);
   setText(broker, status, inst, "Description", "KELVA storage system");
-  setUint16Array(broker, status, inst, "OperationalStatus",
-                 {online ? kStatusOK : kStatusLostCommunication});
-  setUint16Array(broker, status, inst, "Dedicated", {kDedicatedStorage});
+  setUint16Array(broker, status, inst, "OperationalStatus", {system->operationalStatus});
+  setNumber(broker, status, inst, "HealthState", system->healthState, CMPI_uint16);
+  if (!failed(status)) setDedicated(broker, inst, status);
   if (online) {
     setText(broker, status, inst, "Vendor", info->vendor);
     setText(broker, status, inst, "Model", info->model);
     setText(broker, status, inst, "SerialNumber", info->serialNumber);
     setText(broker, status, inst, "VersionString", info->osVersion);
+  }
+  // The identifying information asks the filer (SNMP), DNS and the filer again, so
+  // only when it is wanted.  Without it the system is still the system: what could
+  // not be gathered is logged and left out.
+  if (!failed(status) && isPropertyPresent(propertyList, "OtherIdentifyingInfo") != 0) {
+    CMPIStatus identified{CMPI_RC_OK, nullptr};
+    setOtherIdentifyingInfo(broker, filer, inst, &identified);
+    if (failed(&identified)) {
+      std::string why = std::string(kSystemClass) + " " + (filer->systemId ? filer->systemId : "") +
+                        ": no identifying information: " +
+                        (identified.msg != nullptr ? CMGetCharPtr(identified.msg) : "");
+      CMLogMessage(broker, 3, "arraysysprv", why.c_str(), nullptr);
+      clearCMPIError(broker, &identified);
+    }
   }
   return failed(status) ? nullptr : instance.release();
 }

@@ -23,3 +23,18 @@ if(TARGET provkit-agent)
     AGENT_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data/agent")
   add_dependencies(agent_test provkit-agent agent_testindications cimom_testprovider)
 endif()
+
+# The block elements' providers (pools, protocol controllers, hardware IDs) and the
+# agent's view of them.
+if(TARGET provkit-agent)
+  provkit_test(agent_block_test SOURCES agent_block_test.cpp LIBS pk_agent pk_platform
+               PROPERTIES ENVIRONMENT_MODIFICATION
+                          "LD_LIBRARY_PATH=path_list_prepend:${PK_IMPLIB_DIR}")
+  target_compile_definitions(agent_block_test PRIVATE
+    PROVKIT_AGENT="$<TARGET_FILE:provkit-agent>"
+    FILERSIM_DEFAULT_SCENARIO="${FILERSIM_SCENARIO_DIR}/default.json"
+    PK_PROVIDER_DIR="${PK_PROVIDER_DIR}"
+    PK_IMPLIB_DIR="${PK_IMPLIB_DIR}"
+    PK_PROVIDER_REG_FILE="${PK_PROVIDER_REG_FILE}")
+  add_dependencies(agent_block_test provkit-agent)
+endif()

@@ -18,7 +18,9 @@ endif()
 # Initiators, protocol controllers, igroups and Fibre Channel ports against a
 # simulated filer reached through a recording in-process proxy.
 if(TARGET filersim)
-  find_package(pugixml REQUIRED)
+  if(NOT TARGET pugixml::pugixml)
+    find_package(pugixml REQUIRED)
+  endif()
   provkit_test(mapandmask_test SOURCES mapandmask_test.cpp
                LIBS provkit filersim pk_platform pugixml::pugixml)
 endif()

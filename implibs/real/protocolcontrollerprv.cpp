@@ -1,0 +1,183 @@
+// KELVA_ProtocolController: one instance per initiator group of a filer, DeviceID
+// "SPC:<igroup>".  Its ElementName is the one a client gave the igroup (kept in
+// the filer's registry), or the igroup's name while it has none.
+#include <cmpimacs.h>
+#include <provkit/frame.h>
+#include <provkit/igroups.h>
+#include <provkit/loader.h>
+#include <provkit/objectpath.h>
+#include <provkit/properties.h>
+#include <wbemkelvai/wsiapi.h>
+
+#include "blockelements.h"
+
+using namespace implib;
+
+namespace {
+
+constexpr const char *kControllerClass = "KELVA_ProtocolController";
+// Where the filer keeps an igroup's element name.
+constexpr const char *kElementNameKey = "state.igroup.elementname.";
+
+struct IGroupFree {
+  void operator()(KELVAIGroup *igroup) const { freeIGroup(igroup); }
+};
+using IGroup = std::unique_ptr<KELVAIGroup, IGroupFree>;
+struct ServerFree {
+  void operator()(WSIServerInfo *server) const { destroyServerInfo(server); }
+};
+using Server = std::unique_ptr<WSIServerInfo, ServerFree>;
+struct ElementFree {
+  void operator()(WSIElement *element) const { freeElement(element); }
+};
+using Element = std::unique_ptr<WSIElement, ElementFree>;
+
+std::vector<IGroup> igroupsOf(const CMPIBroker *broker, CMPIStatus *status, const Filer *filer) {
+  std::vector<IGroup> igroups;
+  if (failed(status)) return igroups;
+  Record record;
+  List list(getIGroupInfo(filer, nullptr, nullptr, nullptr, nullptr, nullptr, record.get()),
+            ListFree{freeIGroup});
+  if (!list || record.failed()) {
+    raiseCMPIErrorKELVA(broker, status, record.get());
+    return igroups;
+  }
+  while (!WSIList_isEmpty(list.get())) {
+    igroups.emplace_back(static_cast<KELVAIGroup *>(
+        WSIList_remove(list.get(), WSIList_getFirstElement(list.get(), nullptr, nullptr))));
+  }
+  return igroups;
+}
+
+// The element name the filer keeps for the igroup; empty when it has none or
+// cannot say, since the igroup's name then stands for it.
+std::string storedElementName(WSIServerInfo *server, const char *igroupName) {
+  if (server == nullptr) return "";
+  Element request(createElement("registry-get"));
+  std::string key = std::string(kElementNameKey) + igroupName;
+  if (!request || addStringElement(request.get(), "registry-key", key.c_str()) == 0) return "";
+  Element answer(invokeServerElement(server, request.get()));
+  if (checkResultStatus(answer.get()) != 1) return "";
+  const char *value = getStringElement(answer.get(), "registry-value");
+  return value != nullptr ? value : "";
+}
+
+Server serverOf(const Filer *filer) {
+  return Server(createServerInfo(filer->host, filer->userName, filer->password, filer->connParam3,
+                                 filer->connParam1, filer->connParam2));
+}
+
+CMPIObjectPath *controllerPath(const CMPIBroker *broker, CMPIStatus *status,
+                               const CMPIObjectPath *source, const Filer *filer,
+                               const KELVAIGroup *igroup) {
+  if (failed(status)) return nullptr;
+  std::string systemName = systemNameOf(filer);
+  CmpiObject<CMPIObjectPath> path(
+      newProtocolControllerObjectPath(broker, source, igroup->name, systemName.c_str(), status));
+  return failed(status) ? nullptr : path.release();
+}
+
+CMPIInstance *controllerInstance(const CMPIBroker *broker, CMPIStatus *status,
+                                 const CMPIObjectPath *source, const Filer *filer,
+                                 WSIServerInfo *server, const KELVAIGroup *igroup,
+                                 const char **propertyList) {
+  CmpiObject<CMPIObjectPath> path(controllerPath(broker, status, source, filer, igroup));
+  if (failed(status)) return nullptr;
+  CmpiObject<CMPIInstance> instance(newCMPIInstance(broker, path.get(), status, propertyList));
+  if (failed(status)) return nullptr;
+  std::string elementName = isPropertyPresent(propertyList, "ElementName") != 0
+                                ? storedElementName(server, igroup->name)
+                                : "";
+  std::string deviceId = std::string("SPC:") + igroup->name;
+  Properties(broker, status, instance.get())
+      .text("SystemCreationClassName", kSystemClass)
+      .text("SystemName", systemNameOf(filer))
+      .text("CreationClassName", kControllerClass)
+      .text("DeviceID", deviceId)
+      .text("Name", igroup->name)
+      .text("ElementName", elementName.empty() ? igroup->name : elementName.c_str())
+      .text("InitiatorType", igroup->type)
+      .text("OSType", igroup->osType)
+      .uint16s("OperationalStatus", {2})
+      .uint16("EnabledState", 2);
+  return failed(status) ? nullptr : instance.release();
+}
+
+IGroup igroupOfPath(const CMPIBroker *broker, CMPIStatus *status, const CMPIObjectPath *path,
+                    FilerCopy *filer) {
+  Filer *found = nullptr;
+  IGroup igroup(mapProtocolControllerToIGroupInfo(broker, status, path, &found));
+  filer->reset(found);
+  if (failed(status)) return nullptr;
+  if (igroup == nullptr || *filer == nullptr) {
+    const char *deviceId = getKeyAsConstChar(status, path, "DeviceID");
+    clearCMPIError(broker, status);
+    raise(broker, status, CMPI_RC_ERR_NOT_FOUND,
+          std::string(kControllerClass) + " not found: " + (deviceId != nullptr ? deviceId : ""));
+    return nullptr;
+  }
+  return igroup;
+}
+
+}  // namespace
+
+IMPL_EXPORT CMPIArray *enumInstancesImpl(const CMPIBroker *broker, const CMPIContext *context,
+                                         CMPIStatus *status, const CMPIObjectPath *path,
+                                         const Filer *filer, const char **propertyList) {
+  (void)context;
+  return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
+    std::vector<CmpiObject<CMPIInstance>> items;
+    std::vector<IGroup> igroups = igroupsOf(broker, status, filer);
+    // One connection serves the element names of all the filer's igroups.
+    Server server = igroups.empty() ? nullptr : serverOf(filer);
+    for (const IGroup &igroup : igroups) {
+      items.emplace_back(controllerInstance(broker, status, path, filer, server.get(), igroup.get(),
+                                            propertyList));
+      if (failed(status)) return nullptr;
+    }
+    return arrayOf(broker, status, items);
+  });
+}
+
+IMPL_EXPORT CMPIArray *enumInstNamesImpl(const CMPIBroker *broker, const CMPIContext *context,
+                                         CMPIStatus *status, const CMPIObjectPath *path,
+                                         const Filer *filer) {
+  (void)context;
+  return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
+    std::vector<CmpiObject<CMPIObjectPath>> items;
+    for (const IGroup &igroup : igroupsOf(broker, status, filer)) {
+      items.emplace_back(controllerPath(broker, status, path, filer, igroup.get()));
+      if (failed(status)) return nullptr;
+    }
+    return arrayOf(broker, status, items);
+  });
+}
+
+IMPL_EXPORT CMPIInstance *getInstanceImpl(const CMPIBroker *broker, const CMPIContext *context,
+                                          CMPIStatus *status, const CMPIObjectPath *path,
+                                          const char **propertyList) {
+  (void)context;
+  return cEdge<CMPIInstance *>(broker, status, nullptr, [&]() -> CMPIInstance * {
+    clearCMPIError(broker, status);
+    FilerCopy filer;
+    IGroup igroup = igroupOfPath(broker, status, path, &filer);
+    if (igroup == nullptr) return nullptr;
+    Server server = serverOf(filer.get());
+    return controllerInstance(broker, status, path, filer.get(), server.get(), igroup.get(),
+                              propertyList);
+  });
+}
+
+IMPL_EXPORT int existsImpl(const CMPIBroker *broker, const CMPIContext *context,
+                           const CMPIObjectPath *path, Filer **filerOut) {
+  (void)context;
+  CMPIStatus status{CMPI_RC_OK, nullptr};
+  int exists = cEdge<int>(broker, &status, 0, [&]() {
+    FilerCopy filer;
+    if (igroupOfPath(broker, &status, path, &filer) == nullptr) return 0;
+    if (filerOut != nullptr) *filerOut = filer.release();
+    return 1;
+  });
+  clearCMPIError(broker, &status);
+  return exists;
+}
