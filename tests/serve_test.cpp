@@ -176,6 +176,8 @@ class ServeTest : public ::testing::Test {
     serving.user = kUser;
     serving.password = kPassword;
     serving.maxRequestBytes = 64 * 1024;
+    // Fewer than the burst's clients: the others wait their turn.
+    serving.maxConcurrent = 3;
     server = new agent::CimServer(*host, serving);
   }
   static void TearDownTestSuite() {
