@@ -1202,6 +1202,10 @@ Answer Endpoint::answer(const std::string &body, const std::string &host,
       // What was written before the failure goes; the ERROR stands alone.
       while (out.first_child()) out.remove_child(out.first_child());
       errorElement(out, error.code, error.what());
+    } catch (const std::exception &error) {
+      // Out of memory or a value out of range: the operation fails, the server goes on.
+      while (out.first_child()) out.remove_child(out.first_child());
+      errorElement(out, CMPI_RC_ERR_FAILED, error.what());
     }
   }
   Answer answer;
