@@ -2,9 +2,12 @@
 // everything the last completed save held.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "blockaccess_support.h"
 #include "provkit/hwidcache.h"
@@ -18,15 +21,15 @@ using ::testing::Contains;
 
 // Runs the crasher on the directory; its exit code.
 int crash(const DataDir &dir, const char *when, int nth) {
-  std::string command = std::string("\"") + HWIDCACHE_CRASHER + "\" \"" + dir.dir().string() +
-                        "\" " + when + " " + std::to_string(nth);
-  int result = std::system(command.c_str());
-#if !defined(_WIN32)
-  if (WIFEXITED(result)) return WEXITSTATUS(result);
-  return -1;
-#else
-  return result;
-#endif
+  std::string where = dir.dir().string();
+  std::string step = std::to_string(nth);
+  std::vector<char *> argv = {const_cast<char *>(HWIDCACHE_CRASHER), where.data(),
+                              const_cast<char *>(when), step.data(), nullptr};
+  pid_t pid = 0;
+  if (posix_spawn(&pid, HWIDCACHE_CRASHER, nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  int wstatus = 0;
+  if (waitpid(pid, &wstatus, 0) != pid || !WIFEXITED(wstatus)) return -1;
+  return WEXITSTATUS(wstatus);
 }
 
 void saveTwice() {

@@ -555,6 +555,13 @@ TEST_P(StorageTest, OnlyTheDeclaredPiecesAreReadAgainAfterARequest) {
   volumeNames();
   igroupNames();
   EXPECT_EQ(sim_->requestCount("kelva-a"), requests + 2);
+  // Taking a LUN off line changes LUNs only.
+  ASSERT_TRUE(send("lun-offline", {{"path", "/vol/volA/lun1"}}));
+  volumeNames();
+  igroupNames();
+  EXPECT_EQ(sim_->requestCount("kelva-a"), requests + 3);
+  ASSERT_TRUE(send("lun-online", {{"path", "/vol/volA/lun1"}}));
+  requests += 2;
   // Taking a volume off line changes volumes, not igroups (one already off line is refused).
   ASSERT_TRUE(send("volume-offline", {{"name", "volA"}}));
   EXPECT_EQ(igroupNames().size(), 4u);

@@ -169,7 +169,13 @@ constexpr RequestEffect kRequestEffects[] = {
     {"igroup-destroy", pieceBit(kIGroups) | pieceBit(kLuns)},  // the LUNs' mapped flag
     {"igroup-remove", pieceBit(kIGroups)},
     {"igroup-rename", pieceBit(kIGroups)},
+    {"lun-create", pieceBit(kLuns) | pieceBit(kVolumes) | pieceBit(kAggregates)},  // its space
+    {"lun-destroy", pieceBit(kLuns) | pieceBit(kIGroups) | pieceBit(kVolumes) |
+                        pieceBit(kAggregates)},  // its maps go with it
     {"lun-map", pieceBit(kLuns) | pieceBit(kIGroups)},
+    {"lun-offline", pieceBit(kLuns)},
+    {"lun-online", pieceBit(kLuns)},
+    {"lun-resize", pieceBit(kLuns) | pieceBit(kVolumes) | pieceBit(kAggregates)},
     {"lun-set-comment", pieceBit(kLuns)},
     {"lun-unmap", pieceBit(kLuns) | pieceBit(kIGroups)},
     {"volume-destroy", kAllPieces},  // its LUNs and maps go; the aggregate's space and disks follow

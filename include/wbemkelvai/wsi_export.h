@@ -4,7 +4,9 @@
 #define WBEMKELVAI_WSI_EXPORT_H
 
 #if defined(_WIN32)
-#if defined(WBEMKELVAI_BUILDING)
+#if defined(WBEMKELVAI_STATIC) /* linked as a static library: nothing crosses a DLL */
+#define WSI_EXPORT
+#elif defined(WBEMKELVAI_BUILDING)
 #define WSI_EXPORT __declspec(dllexport)
 #else
 #define WSI_EXPORT __declspec(dllimport)

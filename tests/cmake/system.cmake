@@ -7,6 +7,7 @@ if(TARGET cimom AND TARGET filersim)
   target_compile_definitions(endpoints_test PRIVATE
     FILERSIM_DEFAULT_SCENARIO="${FILERSIM_SCENARIO_DIR}/default.json")
 endif()
+# Linux only: the trap listener is built on net-snmp, which has no Windows build here.
 if(TARGET cimom AND TARGET filersim AND TARGET trapsinkprv_real)
   provkit_test(storagesystem_test SOURCES storagesystem_test.cpp
                LIBS provkit wbemkelvai cimom filersim
