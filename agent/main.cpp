@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "agent.h"
+#include "serve.h"
 #include "platform/platform.h"
 #include "provkit/registry.h"
 #include "wbemkelvai/wsiruntime.h"
@@ -728,6 +729,34 @@ int run(int argc, char **argv) {
   auto *filersRemove = filers->add_subcommand("remove", "unregister a filer");
   filersRemove->add_option("SYSTEMID", systemId, "its system id")->required();
   auto *filersList = filers->add_subcommand("list", "the registered filers");
+  agent::ServeOptions serveOptions;
+  auto *serve =
+      app.add_subcommand("serve", "answer CIM-XML clients over HTTP(S) until interrupted");
+  serve->add_option("--port", serveOptions.port, "port to listen on (0: any free one)")
+      ->capture_default_str();
+  serve->add_option("--address", serveOptions.address, "address to listen on")
+      ->capture_default_str();
+  serve->add_option("--cert", serveOptions.certFile, "serve HTTPS with this certificate (PEM)")
+      ->check(CLI::ExistingFile);
+  serve->add_option("--key", serveOptions.keyFile, "the certificate's private key (PEM)")
+      ->check(CLI::ExistingFile);
+  serve->add_option("--auth-user", serveOptions.user, "the user that clients log in as");
+  serve->add_option("--auth-password", serveOptions.password, "that user's password");
+  serve
+      ->add_option("--auth-password-file", serveOptions.passwordFile,
+                   "a file whose first line is that user's password")
+      ->check(CLI::ExistingFile);
+  serve->add_flag("--allow-anonymous", serveOptions.allowAnonymous,
+                  "let clients in without logging in");
+  serve
+      ->add_option("--max-request-bytes", serveOptions.maxRequestBytes,
+                   "larger requests get an error")
+      ->capture_default_str();
+  serve
+      ->add_option("--max-concurrent", serveOptions.maxConcurrent,
+                   "requests worked on at once; more wait their turn")
+      ->check(CLI::Range(1, 256))
+      ->capture_default_str();
 
   try {
     app.parse(argc, argv);
@@ -793,6 +822,8 @@ int run(int argc, char **argv) {
       code = commands.watch(className, count, seconds);
     } else if (overview->parsed()) {
       commands.overview();
+    } else if (serve->parsed()) {
+      code = agent::serve(*host, serveOptions);
     } else if (filersList->parsed()) {
       commands.listFilers();
     } else if (filersRemove->parsed()) {

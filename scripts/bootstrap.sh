@@ -12,6 +12,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest openssl
   clang libclang-rt-dev clang-format clang-tidy
   libsnmp-dev snmp
+  sblim-wbemcli
 )
 
 missing=()

@@ -67,6 +67,7 @@ CMPIStatus bDeliverIndication(const CMPIBroker *mb, const CMPIContext *, const c
   std::string instNs, cls;
   instanceParts(ind, &instNs, &cls);
   om->recordIndication({ns != nullptr ? ns : "", cls, obj->text()});
+  om->sinkIndication(ns != nullptr ? ns : "", ind);
   return okStatus();
 }
 CMPIEnumeration *bEnumerateInstanceNames(const CMPIBroker *mb, const CMPIContext *ctx,

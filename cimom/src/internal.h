@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -403,6 +404,9 @@ class Manager final : public ObjectManager {
   std::vector<LogRecord> logs() const override;
   std::vector<TraceRecord> traces() const override;
   std::vector<IndicationRecord> indications() const override;
+  void setIndicationSink(IndicationSink sink) override;
+  // Hands a delivered indication to the sink, when there is one.
+  void sinkIndication(const std::string &nameSpace, const CMPIInstance *indication);
   std::vector<std::string> misuses() const override;
   void clearRecords() override;
   void inject(const Fault &fault) override;
@@ -506,6 +510,9 @@ class Manager final : public ObjectManager {
   std::vector<LogRecord> logs_;
   std::vector<TraceRecord> traces_;
   std::vector<IndicationRecord> indications_;
+  // Held shared while the sink runs, so that replacing it waits for calls under way.
+  std::shared_mutex sinkMutex_;
+  IndicationSink sink_;
   std::vector<std::string> misuses_;
   std::unordered_map<const CMPIContext *, std::thread::id> attached_;
 

@@ -226,6 +226,14 @@ void Manager::recordIndication(IndicationRecord record) {
   std::lock_guard<std::mutex> lock(recordMutex_);
   indications_.push_back(std::move(record));
 }
+void Manager::setIndicationSink(IndicationSink sink) {
+  std::unique_lock<std::shared_mutex> lock(sinkMutex_);
+  sink_ = std::move(sink);
+}
+void Manager::sinkIndication(const std::string &nameSpace, const CMPIInstance *indication) {
+  std::shared_lock<std::shared_mutex> lock(sinkMutex_);
+  if (sink_) sink_(nameSpace, indication);
+}
 void Manager::misuse(const std::string &what) {
   std::lock_guard<std::mutex> lock(recordMutex_);
   misuses_.push_back(what);

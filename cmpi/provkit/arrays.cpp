@@ -363,9 +363,9 @@ CMPIArray *createArrayFromCHARList(const CMPIBroker *broker, CMPIStatus *status,
   CMPICount length = list != nullptr ? WSIList_getLength(list) : 0;
   CMPIArray *made = CMNewArray(broker, length, CMPI_string, st.get());
   if (!st.ok() || made == nullptr) return made;
-  // The array keeps each string set into it (some object managers hold the
-  // object rather than a copy), so a string is released here only when its
-  // set failed; the strings already set go with the array.
+  // An object manager that holds the very string set into an element makes it
+  // the array's (it goes with the array); one that stores a copy leaves ours
+  // to be released here, as is a string whose set failed.
   OwnedArray array(made);
   CMPICount index = 0;
   for (WSIListPos *at = list != nullptr ? WSIList_getFirst(list) : nullptr; at != nullptr;
@@ -375,7 +375,7 @@ CMPIArray *createArrayFromCHARList(const CMPIBroker *broker, CMPIStatus *status,
     if (!st.ok() || !string) return nullptr;
     addSTRINGToArray(broker, st.get(), string.get(), array.get(), index);
     if (!st.ok()) return nullptr;
-    string.release();
+    if (pk::arrayHoldsObject(array.get(), index, string.get())) string.release();
   }
   return array.release();
 }

@@ -216,10 +216,18 @@ struct ArrayFree {
 // An array whose objects are released with it (freeCMPIArray).
 using OwnedArray = std::unique_ptr<CMPIArray, ArrayFree>;
 
+// Whether the element of the array is the very object set into it (an object
+// manager that holds what it is given) rather than a copy of it.
+inline bool arrayHoldsObject(const CMPIArray *array, CMPICount index, const void *object) {
+  CMPIData stored = CMGetArrayElementAt(array, index, nullptr);
+  return stored.value.inst == object;  // the union's pointers share their place
+}
+
 // Stores an object that the caller made at index of the array (as
 // CMPI_instance or CMPI_ref).  An object manager may hold the very object in
 // the element, so once stored it is the array's owner's, given back with
-// freeCMPIArray; an object that could not be stored is released here.
+// freeCMPIArray; one that stores a copy leaves the object to us, and it is
+// released here, as is an object that could not be stored.
 template <typename T>
 void storeObject(CMPIArray *array, CMPICount index, T *object, CMPIStatus *status) {
   static_assert(std::is_same_v<T, CMPIInstance> || std::is_same_v<T, CMPIObjectPath>);
@@ -233,7 +241,7 @@ void storeObject(CMPIArray *array, CMPICount index, T *object, CMPIStatus *statu
     value.ref = object;
   }
   adoptStatus(status, CMSetArrayElementAt(array, index, &value, type));
-  if (!failed(status)) (void)owned.release();
+  if (!failed(status) && arrayHoldsObject(array, index, object)) (void)owned.release();
 }
 
 // Hands every element of the array (instances, else object paths) to the

@@ -134,7 +134,8 @@ void setDescriptions(const CMPIBroker *broker, CMPIInstance *instance, CMPICount
     if (pk::failed(status) || !string) return;
     addSTRINGToArray(broker, status, string.get(), array.get(), i);
     if (pk::failed(status)) return;
-    (void)string.release();
+    // Held by the array, it goes with it; a copy leaves ours to release.
+    if (pk::arrayHoldsObject(array.get(), i, string.get())) (void)string.release();
   }
   value.array = array.get();
   pk::adoptStatus(status, CMSetProperty(instance, "IdentifyingDescriptions", &value, CMPI_stringA));

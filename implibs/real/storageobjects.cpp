@@ -91,19 +91,21 @@ CMPIArray *arrayOfObjects(const CMPIBroker *broker, CMPIStatus *status,
           "Unable to create an array");
     return nullptr;
   }
-  // An object manager may keep the very object set into an element, so each one
-  // goes with the array from then on and is released by whoever frees it
-  // (freeCMPIArray).
+  // An object manager may keep the very object set into an element: then it goes
+  // with the array from then on and is released by whoever frees it
+  // (freeCMPIArray).  One that stores a copy leaves ours to us, released here.
   CMPICount index = 0;
   for (auto &item : items) {
     T *object = item.get();
-    adopt(broker, status, CMSetArrayElementAt(array.get(), index++, &object, type),
+    CMPICount at = index++;
+    adopt(broker, status, CMSetArrayElementAt(array.get(), at, &object, type),
           "Unable to fill an array");
     if (failed(status)) {
       freeCMPIArray(array.release());
       return nullptr;
     }
-    item.release();
+    CMPIData stored = CMGetArrayElementAt(array.get(), at, nullptr);
+    if (stored.value.inst == static_cast<void *>(object)) item.release();
   }
   return array.release();
 }

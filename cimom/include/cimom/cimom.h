@@ -9,6 +9,7 @@
 #include <cmpift.h>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -136,6 +137,12 @@ class CIMOM_EXPORT ObjectManager {
   virtual std::vector<LogRecord> logs() const = 0;
   virtual std::vector<TraceRecord> traces() const = 0;
   virtual std::vector<IndicationRecord> indications() const = 0;
+  // Called with every delivered indication after it is recorded, in the thread that
+  // delivers it; the instance is the provider's and valid during the call only.  An
+  // empty function removes the sink; setting one waits for the calls under way.
+  using IndicationSink =
+      std::function<void(const std::string &nameSpace, const CMPIInstance *indication)>;
+  virtual void setIndicationSink(IndicationSink sink) = 0;
   // Misuses seen: releasing data owned by another object, or an object the
   // object manager made for a provider call, or a detach without attach.
   virtual std::vector<std::string> misuses() const = 0;
