@@ -41,13 +41,8 @@ IMPL_EXPORT CMPIInstance *getInstanceImpl(const CMPIBroker *broker, const CMPICo
 
 IMPL_EXPORT int existsImpl(const CMPIBroker *broker, const CMPIContext *context,
                            const CMPIObjectPath *path, Filer **filerOut) {
-  CMPIStatus status{CMPI_RC_OK, nullptr};
-  int exists = cEdge<int>(broker, &status, 0, [&]() {
-    FilerCopy filer = filerOfKey(broker, context, &status, path, "Name");
-    if (filer == nullptr) return 0;
-    if (filerOut != nullptr) *filerOut = filer.release();
-    return 1;
+  return existsBy(broker, filerOut, [&](CMPIStatus *status, FilerCopy &filer) {
+    filer = filerOfKey(broker, context, status, path, "Name");
+    return filer != nullptr;
   });
-  clearCMPIError(broker, &status);
-  return exists;
 }

@@ -157,11 +157,7 @@ std::vector<Aggregate> aggregatesOf(const CMPIBroker *broker, CMPIStatus *status
     raiseCMPIErrorKELVA(broker, status, record.get());
     return aggrs;
   }
-  while (!WSIList_isEmpty(list.get())) {
-    aggrs.emplace_back(static_cast<KELVAAggregate *>(
-        WSIList_remove(list.get(), WSIList_getFirstElement(list.get(), nullptr, nullptr))));
-  }
-  return aggrs;
+  return takeAll<Aggregate>(list.get());
 }
 
 CMPIObjectPath *poolPath(const CMPIBroker *broker, CMPIStatus *status, const CMPIObjectPath *source,

@@ -11,20 +11,11 @@ using namespace implib;
 
 namespace {
 
-struct ServerFree {
-  void operator()(WSIServerInfo *server) const { destroyServerInfo(server); }
-};
-struct ElementFree {
-  void operator()(WSIElement *element) const { freeElement(element); }
-};
-using Element = std::unique_ptr<WSIElement, ElementFree>;
-
 // Sends lun-set-comment; the filer's refusal is raised with its own message.
 void setComment(const CMPIBroker *broker, CMPIStatus *status, const Filer *filer,
                 const char *lunPath, const char *comment) {
-  std::unique_ptr<WSIServerInfo, ServerFree> server(
-      createServerInfo(filer->host, filer->userName, filer->password, filer->connParam3,
-                       filer->connParam1, filer->connParam2));
+  Server server(createServerInfo(filer->host, filer->userName, filer->password, filer->connParam3,
+                                 filer->connParam1, filer->connParam2));
   Element request(createElement("lun-set-comment"));
   if (server == nullptr || request == nullptr ||
       addStringElement(request.get(), "path", lunPath) == 0 ||
@@ -47,12 +38,10 @@ IMPL_EXPORT CMPIArray *enumInstancesImpl(const CMPIBroker *broker, const CMPICon
                                          const Filer *filer, const char **propertyList) {
   (void)context;
   return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    std::vector<CmpiObject<CMPIInstance>> items;
-    for (const LunRecord &lun : lunsOf(broker, status, filer)) {
-      items.emplace_back(volumeInstance(broker, status, path, filer, lun.get(), propertyList));
-      if (failed(status)) return nullptr;
-    }
-    return arrayOf(broker, status, items);
+    return arrayOfEach<CMPIInstance>(
+        broker, status, lunsOf(broker, status, filer), [&](const LunRecord &lun) {
+          return volumeInstance(broker, status, path, filer, lun.get(), propertyList);
+        });
   });
 }
 
@@ -61,12 +50,9 @@ IMPL_EXPORT CMPIArray *enumInstNamesImpl(const CMPIBroker *broker, const CMPICon
                                          const Filer *filer) {
   (void)context;
   return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    std::vector<CmpiObject<CMPIObjectPath>> items;
-    for (const LunRecord &lun : lunsOf(broker, status, filer)) {
-      items.emplace_back(volumePath(broker, status, path, filer, lun.get()));
-      if (failed(status)) return nullptr;
-    }
-    return arrayOf(broker, status, items);
+    return arrayOfEach<CMPIObjectPath>(
+        broker, status, lunsOf(broker, status, filer),
+        [&](const LunRecord &lun) { return volumePath(broker, status, path, filer, lun.get()); });
   });
 }
 
@@ -85,17 +71,10 @@ IMPL_EXPORT CMPIInstance *getInstanceImpl(const CMPIBroker *broker, const CMPICo
 
 IMPL_EXPORT int existsImpl(const CMPIBroker *broker, const CMPIContext *context,
                            const CMPIObjectPath *path, Filer **filerOut) {
-  CMPIStatus status{CMPI_RC_OK, nullptr};
-  int exists = cEdge<int>(broker, &status, 0, [&]() {
-    FilerCopy filer = filerOfKey(broker, context, &status, path, "SystemName");
-    if (filer == nullptr) return 0;
-    LunRecord lun = lunOfPath(broker, &status, filer.get(), path);
-    if (lun == nullptr) return 0;
-    if (filerOut != nullptr) *filerOut = filer.release();
-    return 1;
+  return existsBy(broker, filerOut, [&](CMPIStatus *status, FilerCopy &filer) {
+    filer = filerOfKey(broker, context, status, path, "SystemName");
+    return filer != nullptr && lunOfPath(broker, status, filer.get(), path) != nullptr;
   });
-  clearCMPIError(broker, &status);
-  return exists;
 }
 
 // Only Description (the LUN's comment) can change; the rest of the instance is

@@ -50,18 +50,7 @@ std::vector<FileElement> readShares(const CMPIBroker *broker, CMPIStatus *status
     for (const WSIElement *info : shares) {
       std::string name = textOf(info, "share-name");
       std::string mount = textOf(info, "mount-point");
-      Share share{PK_SHARE_TYPE_CIFS, mount.data(), name.data()};
-      WsiText id(encodeFileShareID(system.c_str(), &share));
-      if (id == nullptr) throw std::bad_alloc();
-      FileElement element;
-      element.instanceId = id.get();
-      element.text("ElementName", name)
-          .text("Name", name)
-          .text("SystemName", system)
-          .text("Path", mount)
-          .text("Volume", volumeOfPath(mount))
-          .uint16("FileSharingProtocol", 3)
-          .boolean("SharingDirectory", true);
+      FileElement element = shareElement(system, PK_SHARE_TYPE_CIFS, name, mount);
       std::string comment = textOf(info, "description");
       if (!comment.empty()) element.text("Description", comment);
       elements.push_back(std::move(element));

@@ -17,12 +17,10 @@ IMPL_EXPORT CMPIArray *enumInstancesImpl(const CMPIBroker *broker, const CMPICon
                                          const Filer *filer, const char **propertyList) {
   (void)context;
   return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    std::vector<CmpiObject<CMPIInstance>> items;
-    for (const Aggregate &aggr : aggregatesOf(broker, status, filer, nullptr)) {
-      items.emplace_back(poolInstance(broker, status, path, filer, aggr.get(), propertyList));
-      if (failed(status)) return nullptr;
-    }
-    return arrayOf(broker, status, items);
+    return arrayOfEach<CMPIInstance>(
+        broker, status, aggregatesOf(broker, status, filer, nullptr), [&](const Aggregate &aggr) {
+          return poolInstance(broker, status, path, filer, aggr.get(), propertyList);
+        });
   });
 }
 
@@ -31,12 +29,9 @@ IMPL_EXPORT CMPIArray *enumInstNamesImpl(const CMPIBroker *broker, const CMPICon
                                          const Filer *filer) {
   (void)context;
   return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    std::vector<CmpiObject<CMPIObjectPath>> items;
-    for (const Aggregate &aggr : aggregatesOf(broker, status, filer, nullptr)) {
-      items.emplace_back(poolPath(broker, status, path, filer, aggr.get()));
-      if (failed(status)) return nullptr;
-    }
-    return arrayOf(broker, status, items);
+    return arrayOfEach<CMPIObjectPath>(
+        broker, status, aggregatesOf(broker, status, filer, nullptr),
+        [&](const Aggregate &aggr) { return poolPath(broker, status, path, filer, aggr.get()); });
   });
 }
 
@@ -54,13 +49,7 @@ IMPL_EXPORT CMPIInstance *getInstanceImpl(const CMPIBroker *broker, const CMPICo
 
 IMPL_EXPORT int existsImpl(const CMPIBroker *broker, const CMPIContext *context,
                            const CMPIObjectPath *path, Filer **filerOut) {
-  CMPIStatus status{CMPI_RC_OK, nullptr};
-  int exists = cEdge<int>(broker, &status, 0, [&]() {
-    FilerCopy filer;
-    if (poolOfPath(broker, context, &status, path, &filer) == nullptr) return 0;
-    if (filerOut != nullptr) *filerOut = filer.release();
-    return 1;
+  return existsBy(broker, filerOut, [&](CMPIStatus *status, FilerCopy &filer) {
+    return poolOfPath(broker, context, status, path, &filer) != nullptr;
   });
-  clearCMPIError(broker, &status);
-  return exists;
 }

@@ -3,6 +3,7 @@
 #include "fileelements.h"
 
 #include <cmpimacs.h>
+#include <provkit/femanip.h>
 #include <provkit/frame.h>
 #include <provkit/objectpath.h>
 #include <provkit/properties.h>
@@ -12,44 +13,48 @@
 
 namespace implib {
 
+FileElement &FileElement::add(const char *name, FileValue value) {
+  properties.emplace_back(name, std::move(value));
+  return *this;
+}
+
 FileElement &FileElement::text(const char *name, std::string value) {
   FileValue v;
-  v.type = CMPI_chars;
   v.text = std::move(value);
-  properties.emplace_back(name, std::move(v));
-  return *this;
+  return add(name, std::move(v));
 }
 
-FileElement &FileElement::uint16(const char *name, std::uint16_t value) {
+FileElement &FileElement::number(const char *name, CMPIType type, std::uint64_t value) {
   FileValue v;
-  v.type = CMPI_uint16;
+  v.type = type;
   v.number = value;
-  properties.emplace_back(name, std::move(v));
-  return *this;
-}
-
-FileElement &FileElement::uint64(const char *name, std::uint64_t value) {
-  FileValue v;
-  v.type = CMPI_uint64;
-  v.number = value;
-  properties.emplace_back(name, std::move(v));
-  return *this;
-}
-
-FileElement &FileElement::boolean(const char *name, bool value) {
-  FileValue v;
-  v.type = CMPI_boolean;
-  v.number = value ? 1 : 0;
-  properties.emplace_back(name, std::move(v));
-  return *this;
+  return add(name, std::move(v));
 }
 
 FileElement &FileElement::texts(const char *name, std::vector<std::string> values) {
   FileValue v;
   v.type = CMPI_charsA;
   v.texts = std::move(values);
-  properties.emplace_back(name, std::move(v));
-  return *this;
+  return add(name, std::move(v));
+}
+
+FileElement shareElement(const std::string &system, int type, const std::string &name,
+                         const std::string &path) {
+  std::string mount = path;
+  std::string shareName = name;
+  Share share{type, mount.data(), shareName.data()};
+  WsiText id(encodeFileShareID(system.c_str(), &share));
+  if (id == nullptr) throw std::bad_alloc();
+  FileElement element;
+  element.instanceId = id.get();
+  element.text("ElementName", name)
+      .text("Name", name)
+      .text("SystemName", system)
+      .text("Path", path)
+      .text("Volume", volumeOfPath(path))
+      .uint16("FileSharingProtocol", type == PK_SHARE_TYPE_CIFS ? 3 : 2)
+      .boolean("SharingDirectory", true);
+  return element;
 }
 
 Element newRequest(const char *api) {
@@ -228,12 +233,9 @@ CMPIArray *fileElementPaths(const FileElementClass &cls, const CMPIBroker *broke
   return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
     std::vector<FileElement> all = cls.read(broker, status, filer);
     if (failed(status)) return nullptr;
-    std::vector<CmpiObject<CMPIObjectPath>> items;
-    for (const FileElement &element : all) {
-      items.emplace_back(elementPath(cls, broker, status, source, element));
-      if (failed(status)) return nullptr;
-    }
-    return arrayOf(broker, status, items);
+    return arrayOfEach<CMPIObjectPath>(broker, status, all, [&](const FileElement &element) {
+      return elementPath(cls, broker, status, source, element);
+    });
   });
 }
 
@@ -243,12 +245,9 @@ CMPIArray *fileElementInstances(const FileElementClass &cls, const CMPIBroker *b
   return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
     std::vector<FileElement> all = cls.read(broker, status, filer);
     if (failed(status)) return nullptr;
-    std::vector<CmpiObject<CMPIInstance>> items;
-    for (const FileElement &element : all) {
-      items.emplace_back(elementInstance(cls, broker, status, source, element, propertyList));
-      if (failed(status)) return nullptr;
-    }
-    return arrayOf(broker, status, items);
+    return arrayOfEach<CMPIInstance>(broker, status, all, [&](const FileElement &element) {
+      return elementInstance(cls, broker, status, source, element, propertyList);
+    });
   });
 }
 
@@ -268,18 +267,13 @@ CMPIInstance *fileElementInstance(const FileElementClass &cls, const CMPIBroker 
 
 int fileElementExists(const FileElementClass &cls, const CMPIBroker *broker,
                       const CMPIContext *context, const CMPIObjectPath *path, Filer **filerOut) {
-  CMPIStatus status{CMPI_RC_OK, nullptr};
-  int exists = cEdge<int>(broker, &status, 0, [&]() {
+  return existsBy(broker, filerOut, [&](CMPIStatus *status, FilerCopy &filer) {
     std::string id;
-    FilerCopy filer = filerOfInstanceId(broker, context, &status, path, id);
-    if (filer == nullptr) return 0;
+    filer = filerOfInstanceId(broker, context, status, path, id);
+    if (filer == nullptr) return false;
     FileElement element;
-    if (!findElement(cls, broker, &status, filer.get(), id, element)) return 0;
-    if (filerOut != nullptr) *filerOut = filer.release();
-    return 1;
+    return findElement(cls, broker, status, filer.get(), id, element);
   });
-  clearCMPIError(broker, &status);
-  return exists;
 }
 
 }  // namespace implib

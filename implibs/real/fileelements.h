@@ -31,10 +31,21 @@ struct FileElement {
   std::vector<std::pair<std::string, FileValue>> properties;
 
   FileElement &text(const char *name, std::string value);
-  FileElement &uint16(const char *name, std::uint16_t value);
-  FileElement &uint64(const char *name, std::uint64_t value);
-  FileElement &boolean(const char *name, bool value);
+  FileElement &uint16(const char *name, std::uint16_t value) {
+    return number(name, CMPI_uint16, value);
+  }
+  FileElement &uint64(const char *name, std::uint64_t value) {
+    return number(name, CMPI_uint64, value);
+  }
+  FileElement &boolean(const char *name, bool value) {
+    return number(name, CMPI_boolean, value ? 1 : 0);
+  }
   FileElement &texts(const char *name, std::vector<std::string> values);
+
+ private:
+  FileElement &add(const char *name, FileValue value);
+  // CMPI_uint16, CMPI_uint64 or CMPI_boolean (0 or 1).
+  FileElement &number(const char *name, CMPIType type, std::uint64_t value);
 };
 
 // Reads every element of the filer; a failure is raised into status (the result is
@@ -57,12 +68,6 @@ struct FileElementClass {
 
 // ---- Requests to the filer ---------------------------------------------------------
 
-struct ElementFree {
-  void operator()(WSIElement *element) const { freeElement(element); }
-};
-// A request or an answer of the controller library.
-using Element = std::unique_ptr<WSIElement, ElementFree>;
-
 // New request of the API; out of memory throws.
 Element newRequest(const char *api);
 // The children of element, in order (none for null).
@@ -80,14 +85,15 @@ class FilerConnection {
   std::string reason(const Element &answer) const;
 
  private:
-  struct ServerFree {
-    void operator()(WSIServerInfo *server) const { destroyServerInfo(server); }
-  };
-  std::unique_ptr<WSIServerInfo, ServerFree> server_;
+  Server server_;
 };
 
 // "KELVA:<systemId>" of the filer.
 std::string systemNameOf(const Filer *filer);
+// The element of a share (CIFS or NFS, by its type) of the system: its file share
+// ID, and the properties every share has; out of memory throws.
+FileElement shareElement(const std::string &system, int type, const std::string &name,
+                         const std::string &path);
 // The volume a "/vol/<volume>/..." path lies in; empty for any other path.
 std::string volumeOfPath(const std::string &path);
 
@@ -107,24 +113,7 @@ int fileElementExists(const FileElementClass &cls, const CMPIBroker *broker,
 
 }  // namespace implib
 
-// The four instance functions of a file-service library of the class.
-#define FILE_ELEMENT_LIBRARY(cls)                                                                 \
-  IMPL_EXPORT CMPIArray *enumInstancesImpl(const CMPIBroker *broker, const CMPIContext *,         \
-                                           CMPIStatus *status, const CMPIObjectPath *path,        \
-                                           const Filer *filer, const char **propertyList) {       \
-    return implib::fileElementInstances(cls, broker, status, path, filer, propertyList);          \
-  }                                                                                               \
-  IMPL_EXPORT CMPIArray *enumInstNamesImpl(const CMPIBroker *broker, const CMPIContext *,         \
-                                           CMPIStatus *status, const CMPIObjectPath *path,        \
-                                           const Filer *filer) {                                  \
-    return implib::fileElementPaths(cls, broker, status, path, filer);                            \
-  }                                                                                               \
-  IMPL_EXPORT CMPIInstance *getInstanceImpl(const CMPIBroker *broker, const CMPIContext *context, \
-                                            CMPIStatus *status, const CMPIObjectPath *path,       \
-                                            const char **propertyList) {                          \
-    return implib::fileElementInstance(cls, broker, context, status, path, propertyList);         \
-  }                                                                                               \
-  IMPL_EXPORT int existsImpl(const CMPIBroker *broker, const CMPIContext *context,                \
-                             const CMPIObjectPath *path, Filer **filerOut) {                      \
-    return implib::fileElementExists(cls, broker, context, path, filerOut);                       \
-  }
+// The four instance functions of a file-element library of the class.
+#define FILE_ELEMENT_LIBRARY(cls)                                               \
+  INSTANCE_LIBRARY(cls, implib::fileElementInstances, implib::fileElementPaths, \
+                   implib::fileElementInstance, implib::fileElementExists)

@@ -37,11 +37,7 @@ std::vector<Initiator> initiatorsOf(const CMPIBroker *broker, CMPIStatus *status
     raiseCMPIErrorKELVA(broker, status, record.get());
     return initiators;
   }
-  while (!WSIList_isEmpty(list.get())) {
-    initiators.emplace_back(static_cast<KELVAInitiator *>(
-        WSIList_remove(list.get(), WSIList_getFirstElement(list.get(), nullptr, nullptr))));
-  }
-  return initiators;
+  return takeAll<Initiator>(list.get());
 }
 
 CMPIUint16 idTypeOf(const KELVAInitiator *initiator) {
@@ -96,13 +92,10 @@ IMPL_EXPORT CMPIArray *enumInstancesImpl(const CMPIBroker *broker, const CMPICon
                                          const Filer *filer, const char **propertyList) {
   (void)context;
   return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    std::vector<CmpiObject<CMPIInstance>> items;
-    for (const Initiator &initiator : initiatorsOf(broker, status, filer)) {
-      items.emplace_back(
-          hardwareIdInstance(broker, status, path, filer, initiator.get(), propertyList));
-      if (failed(status)) return nullptr;
-    }
-    return arrayOf(broker, status, items);
+    return arrayOfEach<CMPIInstance>(
+        broker, status, initiatorsOf(broker, status, filer), [&](const Initiator &initiator) {
+          return hardwareIdInstance(broker, status, path, filer, initiator.get(), propertyList);
+        });
   });
 }
 
@@ -111,12 +104,10 @@ IMPL_EXPORT CMPIArray *enumInstNamesImpl(const CMPIBroker *broker, const CMPICon
                                          const Filer *filer) {
   (void)context;
   return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    std::vector<CmpiObject<CMPIObjectPath>> items;
-    for (const Initiator &initiator : initiatorsOf(broker, status, filer)) {
-      items.emplace_back(hardwareIdPath(broker, status, path, filer, initiator.get()));
-      if (failed(status)) return nullptr;
-    }
-    return arrayOf(broker, status, items);
+    return arrayOfEach<CMPIObjectPath>(
+        broker, status, initiatorsOf(broker, status, filer), [&](const Initiator &initiator) {
+          return hardwareIdPath(broker, status, path, filer, initiator.get());
+        });
   });
 }
 
@@ -136,13 +127,7 @@ IMPL_EXPORT CMPIInstance *getInstanceImpl(const CMPIBroker *broker, const CMPICo
 IMPL_EXPORT int existsImpl(const CMPIBroker *broker, const CMPIContext *context,
                            const CMPIObjectPath *path, Filer **filerOut) {
   (void)context;
-  CMPIStatus status{CMPI_RC_OK, nullptr};
-  int exists = cEdge<int>(broker, &status, 0, [&]() {
-    FilerCopy filer;
-    if (initiatorOfPath(broker, &status, path, &filer) == nullptr) return 0;
-    if (filerOut != nullptr) *filerOut = filer.release();
-    return 1;
+  return existsBy(broker, filerOut, [&](CMPIStatus *status, FilerCopy &filer) {
+    return initiatorOfPath(broker, status, path, &filer) != nullptr;
   });
-  clearCMPIError(broker, &status);
-  return exists;
 }

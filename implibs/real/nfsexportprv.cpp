@@ -34,21 +34,10 @@ std::vector<FileElement> readRules(const CMPIBroker *broker, CMPIStatus *status,
   for (const WSIElement *rule : childrenOf(getChildElement(answer.get(), "rules"))) {
     const char *given = getStringElement(rule, "pathname");
     std::string path = given != nullptr && *given != '\0' ? given : "/";
-    Share share{PK_SHARE_TYPE_NFS, path.data(), path.data()};
-    WsiText id(encodeFileShareID(system.c_str(), &share));
-    if (id == nullptr) throw std::bad_alloc();
     std::vector<std::string> flavors;
     for (const WSIElement *flavor : childrenOf(getChildElement(rule, "sec-flavor")))
       flavors.push_back(textOf(flavor, "flavor"));
-    FileElement element;
-    element.instanceId = id.get();
-    element.text("ElementName", path)
-        .text("Name", path)
-        .text("SystemName", system)
-        .text("Path", path)
-        .text("Volume", volumeOfPath(path))
-        .uint16("FileSharingProtocol", 2)
-        .boolean("SharingDirectory", true);
+    FileElement element = shareElement(system, PK_SHARE_TYPE_NFS, path, path);
     if (getStringElement(rule, "anon") != nullptr) element.text("Anon", textOf(rule, "anon"));
     element.texts("RootAccessHosts", hostsOf(getChildElement(rule, "root")))
         .texts("SecurityFlavors", flavors);

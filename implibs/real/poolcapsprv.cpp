@@ -214,50 +214,42 @@ CMPIInstanceMIFT settingFT = {CMPICurrentVersion, CMPICurrentVersion, "poolcapsp
                               settingModify,      settingDelete,      settingQuery};
 CMPIInstanceMI settingMI = {nullptr, &settingFT};
 
-}  // namespace
-
 // From a concrete pool, the path of its capabilities (none from anything else).
-IMPL_EXPORT CMPIArray *getAssociatorPathImpl(const CMPIBroker *broker, const CMPIContext *context,
-                                             CMPIStatus *status, const CMPIObjectPath *source,
-                                             const Filer *filer, const void *first,
-                                             const void *second) {
-  (void)first, (void)second;
-  return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    std::vector<CmpiObject<CMPIObjectPath>> items;
-    if (isPool(broker, source)) {
-      Id id;
-      if (rowOfPool(broker, context, status, source, filer, &id) == nullptr) return nullptr;
-      items.emplace_back(newPath(broker, status, source, kCapsClass, id.systemId, id.local));
-      if (failed(status)) return nullptr;
-    }
-    return arrayOf(broker, status, items);
-  });
+CMPIArray *capsPaths(const CMPIBroker *broker, const CMPIContext *context, CMPIStatus *status,
+                     const CMPIObjectPath *source, const Filer *filer) {
+  std::vector<CmpiObject<CMPIObjectPath>> items;
+  if (isPool(broker, source)) {
+    Id id;
+    if (rowOfPool(broker, context, status, source, filer, &id) == nullptr) return nullptr;
+    items.emplace_back(newPath(broker, status, source, kCapsClass, id.systemId, id.local));
+    if (failed(status)) return nullptr;
+  }
+  return arrayOf(broker, status, items);
 }
 
 // From a concrete pool, its capabilities instance with the redundancy defaults.
-IMPL_EXPORT CMPIArray *getAssociatorInstanceImpl(const CMPIBroker *broker,
-                                                 const CMPIContext *context, CMPIStatus *status,
-                                                 const CMPIObjectPath *source, const Filer *filer,
-                                                 const void *first, const void *second,
-                                                 const char **propertyList) {
-  (void)first, (void)second;
-  return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    std::vector<CmpiObject<CMPIInstance>> items;
-    if (isPool(broker, source)) {
-      Id id;
-      const ConcretePoolSetting *row = rowOfPool(broker, context, status, source, filer, &id);
-      if (row == nullptr) return nullptr;
-      CmpiObject<CMPIObjectPath> path(
-          newPath(broker, status, source, kCapsClass, id.systemId, id.local));
-      if (!path) return nullptr;
-      items.emplace_back(newInstance(broker, status, path.get(), row, id.local.c_str(),
-                                     "PackageRedundancyDefault", "DataRedundancyDefault",
-                                     propertyList));
-      if (failed(status)) return nullptr;
-    }
-    return arrayOf(broker, status, items);
-  });
+CMPIArray *capsInstances(const CMPIBroker *broker, const CMPIContext *context, CMPIStatus *status,
+                         const CMPIObjectPath *source, const Filer *filer,
+                         const char **propertyList) {
+  std::vector<CmpiObject<CMPIInstance>> items;
+  if (isPool(broker, source)) {
+    Id id;
+    const ConcretePoolSetting *row = rowOfPool(broker, context, status, source, filer, &id);
+    if (row == nullptr) return nullptr;
+    CmpiObject<CMPIObjectPath> path(
+        newPath(broker, status, source, kCapsClass, id.systemId, id.local));
+    if (!path) return nullptr;
+    items.emplace_back(newInstance(broker, status, path.get(), row, id.local.c_str(),
+                                   "PackageRedundancyDefault", "DataRedundancyDefault",
+                                   propertyList));
+    if (failed(status)) return nullptr;
+  }
+  return arrayOf(broker, status, items);
 }
+
+}  // namespace
+
+ASSOCIATOR_LIBRARY(capsPaths, capsInstances)
 
 // CreateSetting(SettingType 2 default or 3 goal) on a pool's capabilities: NewSetting is the
 // path of the setting of the pool's row.  Returns 0 on success.

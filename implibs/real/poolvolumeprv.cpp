@@ -107,11 +107,10 @@ CMPIArray *otherEnd(const CMPIBroker *broker, const CMPIContext *context, CMPISt
       end == End::Neither ? nullptr : filerOf(broker, context, status, source, given, end, found);
   if (failed(status)) return nullptr;
   if (filer != nullptr && end == End::Pool) {
-    for (const LunRecord &lun : lunsOfPool(broker, context, status, source, filer)) {
-      items.emplace_back(makeVolume(filer, lun.get()));
-      if (failed(status)) return nullptr;
-    }
-  } else if (filer != nullptr && end == End::Volume) {
+    return arrayOfEach<T>(broker, status, lunsOfPool(broker, context, status, source, filer),
+                          [&](const LunRecord &lun) { return makeVolume(filer, lun.get()); });
+  }
+  if (filer != nullptr && end == End::Volume) {
     Aggregate pool = poolOfVolume(broker, status, source, filer);
     if (pool != nullptr) items.emplace_back(makePool(filer, pool.get()));
   }
@@ -119,39 +118,30 @@ CMPIArray *otherEnd(const CMPIBroker *broker, const CMPIContext *context, CMPISt
   return arrayOf(broker, status, items);
 }
 
+CMPIArray *paths(const CMPIBroker *broker, const CMPIContext *context, CMPIStatus *status,
+                 const CMPIObjectPath *source, const Filer *filer) {
+  return otherEnd<CMPIObjectPath>(
+      broker, context, status, source, filer,
+      [&](const Filer *f, const KELVAAggregate *aggr) {
+        return poolPath(broker, status, source, f, aggr);
+      },
+      [&](const Filer *f, const KELVALun *lun) {
+        return volumePath(broker, status, source, f, lun);
+      });
+}
+
+CMPIArray *instances(const CMPIBroker *broker, const CMPIContext *context, CMPIStatus *status,
+                     const CMPIObjectPath *source, const Filer *filer, const char **propertyList) {
+  return otherEnd<CMPIInstance>(
+      broker, context, status, source, filer,
+      [&](const Filer *f, const KELVAAggregate *aggr) {
+        return poolInstance(broker, status, source, f, aggr, propertyList);
+      },
+      [&](const Filer *f, const KELVALun *lun) {
+        return volumeInstance(broker, status, source, f, lun, propertyList);
+      });
+}
+
 }  // namespace
 
-IMPL_EXPORT CMPIArray *getAssociatorPathImpl(const CMPIBroker *broker, const CMPIContext *context,
-                                             CMPIStatus *status, const CMPIObjectPath *source,
-                                             const Filer *filer, const void *first,
-                                             const void *second) {
-  (void)first, (void)second;
-  return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    return otherEnd<CMPIObjectPath>(
-        broker, context, status, source, filer,
-        [&](const Filer *f, const KELVAAggregate *aggr) {
-          return poolPath(broker, status, source, f, aggr);
-        },
-        [&](const Filer *f, const KELVALun *lun) {
-          return volumePath(broker, status, source, f, lun);
-        });
-  });
-}
-
-IMPL_EXPORT CMPIArray *getAssociatorInstanceImpl(const CMPIBroker *broker,
-                                                 const CMPIContext *context, CMPIStatus *status,
-                                                 const CMPIObjectPath *source, const Filer *filer,
-                                                 const void *first, const void *second,
-                                                 const char **propertyList) {
-  (void)first, (void)second;
-  return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    return otherEnd<CMPIInstance>(
-        broker, context, status, source, filer,
-        [&](const Filer *f, const KELVAAggregate *aggr) {
-          return poolInstance(broker, status, source, f, aggr, propertyList);
-        },
-        [&](const Filer *f, const KELVALun *lun) {
-          return volumeInstance(broker, status, source, f, lun, propertyList);
-        });
-  });
-}
+ASSOCIATOR_LIBRARY(paths, instances)

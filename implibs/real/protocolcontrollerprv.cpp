@@ -23,14 +23,6 @@ struct IGroupFree {
   void operator()(KELVAIGroup *igroup) const { freeIGroup(igroup); }
 };
 using IGroup = std::unique_ptr<KELVAIGroup, IGroupFree>;
-struct ServerFree {
-  void operator()(WSIServerInfo *server) const { destroyServerInfo(server); }
-};
-using Server = std::unique_ptr<WSIServerInfo, ServerFree>;
-struct ElementFree {
-  void operator()(WSIElement *element) const { freeElement(element); }
-};
-using Element = std::unique_ptr<WSIElement, ElementFree>;
 
 std::vector<IGroup> igroupsOf(const CMPIBroker *broker, CMPIStatus *status, const Filer *filer) {
   std::vector<IGroup> igroups;
@@ -42,11 +34,7 @@ std::vector<IGroup> igroupsOf(const CMPIBroker *broker, CMPIStatus *status, cons
     raiseCMPIErrorKELVA(broker, status, record.get());
     return igroups;
   }
-  while (!WSIList_isEmpty(list.get())) {
-    igroups.emplace_back(static_cast<KELVAIGroup *>(
-        WSIList_remove(list.get(), WSIList_getFirstElement(list.get(), nullptr, nullptr))));
-  }
-  return igroups;
+  return takeAll<IGroup>(list.get());
 }
 
 // The element name the filer keeps for the igroup; empty when it has none or
@@ -126,16 +114,13 @@ IMPL_EXPORT CMPIArray *enumInstancesImpl(const CMPIBroker *broker, const CMPICon
                                          const Filer *filer, const char **propertyList) {
   (void)context;
   return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    std::vector<CmpiObject<CMPIInstance>> items;
     std::vector<IGroup> igroups = igroupsOf(broker, status, filer);
     // One connection serves the element names of all the filer's igroups.
     Server server = igroups.empty() ? nullptr : serverOf(filer);
-    for (const IGroup &igroup : igroups) {
-      items.emplace_back(controllerInstance(broker, status, path, filer, server.get(), igroup.get(),
-                                            propertyList));
-      if (failed(status)) return nullptr;
-    }
-    return arrayOf(broker, status, items);
+    return arrayOfEach<CMPIInstance>(broker, status, igroups, [&](const IGroup &igroup) {
+      return controllerInstance(broker, status, path, filer, server.get(), igroup.get(),
+                                propertyList);
+    });
   });
 }
 
@@ -144,12 +129,10 @@ IMPL_EXPORT CMPIArray *enumInstNamesImpl(const CMPIBroker *broker, const CMPICon
                                          const Filer *filer) {
   (void)context;
   return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    std::vector<CmpiObject<CMPIObjectPath>> items;
-    for (const IGroup &igroup : igroupsOf(broker, status, filer)) {
-      items.emplace_back(controllerPath(broker, status, path, filer, igroup.get()));
-      if (failed(status)) return nullptr;
-    }
-    return arrayOf(broker, status, items);
+    return arrayOfEach<CMPIObjectPath>(
+        broker, status, igroupsOf(broker, status, filer), [&](const IGroup &igroup) {
+          return controllerPath(broker, status, path, filer, igroup.get());
+        });
   });
 }
 
@@ -171,13 +154,7 @@ IMPL_EXPORT CMPIInstance *getInstanceImpl(const CMPIBroker *broker, const CMPICo
 IMPL_EXPORT int existsImpl(const CMPIBroker *broker, const CMPIContext *context,
                            const CMPIObjectPath *path, Filer **filerOut) {
   (void)context;
-  CMPIStatus status{CMPI_RC_OK, nullptr};
-  int exists = cEdge<int>(broker, &status, 0, [&]() {
-    FilerCopy filer;
-    if (igroupOfPath(broker, &status, path, &filer) == nullptr) return 0;
-    if (filerOut != nullptr) *filerOut = filer.release();
-    return 1;
+  return existsBy(broker, filerOut, [&](CMPIStatus *status, FilerCopy &filer) {
+    return igroupOfPath(broker, status, path, &filer) != nullptr;
   });
-  clearCMPIError(broker, &status);
-  return exists;
 }

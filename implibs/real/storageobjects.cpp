@@ -168,11 +168,7 @@ std::vector<LunRecord> lunsOf(const CMPIBroker *broker, CMPIStatus *status, cons
     raiseCMPIErrorKELVA(broker, status, record.get());
     return luns;
   }
-  while (!WSIList_isEmpty(list)) {
-    auto *lun = static_cast<KELVALun *>(
-        WSIList_remove(list, WSIList_getFirstElement(list, nullptr, nullptr)));
-    luns.emplace_back(lun);
-  }
+  luns = takeAll<LunRecord>(list);
   freeLunInfo(list);
   return luns;
 }

@@ -37,60 +37,51 @@ const Filer *filerFor(const CMPIBroker *broker, const CMPIContext *context, CMPI
   return found.get();
 }
 
+// From a system, what makeVolume makes of each of its LUNs; from a volume, what
+// makeSystem makes of its filer.
+template <typename T, typename MakeSystem, typename MakeVolume>
+CMPIArray *otherEnd(const CMPIBroker *broker, const CMPIContext *context, CMPIStatus *status,
+                    const CMPIObjectPath *source, const Filer *filer, MakeSystem makeSystem,
+                    MakeVolume makeVolume) {
+  FilerCopy found;
+  const Filer *owner = filerFor(broker, context, status, source, filer, found);
+  if (owner == nullptr) return nullptr;
+  std::vector<CmpiObject<T>> items;
+  switch (endOf(broker, source, owner)) {
+    case End::System:
+      return arrayOfEach<T>(broker, status, lunsOf(broker, status, owner),
+                            [&](const LunRecord &lun) { return makeVolume(owner, lun.get()); });
+    case End::Volume:
+      items.emplace_back(makeSystem(owner));
+      break;
+    case End::Neither:
+      break;
+  }
+  return arrayOf(broker, status, items);
+}
+
+CMPIArray *paths(const CMPIBroker *broker, const CMPIContext *context, CMPIStatus *status,
+                 const CMPIObjectPath *source, const Filer *filer) {
+  return otherEnd<CMPIObjectPath>(
+      broker, context, status, source, filer,
+      [&](const Filer *owner) { return systemPath(broker, status, source, owner); },
+      [&](const Filer *owner, const KELVALun *lun) {
+        return volumePath(broker, status, source, owner, lun);
+      });
+}
+
+CMPIArray *instances(const CMPIBroker *broker, const CMPIContext *context, CMPIStatus *status,
+                     const CMPIObjectPath *source, const Filer *filer, const char **propertyList) {
+  return otherEnd<CMPIInstance>(
+      broker, context, status, source, filer,
+      [&](const Filer *owner) {
+        return systemInstance(broker, status, source, owner, propertyList);
+      },
+      [&](const Filer *owner, const KELVALun *lun) {
+        return volumeInstance(broker, status, source, owner, lun, propertyList);
+      });
+}
+
 }  // namespace
 
-IMPL_EXPORT CMPIArray *getAssociatorPathImpl(const CMPIBroker *broker, const CMPIContext *context,
-                                             CMPIStatus *status, const CMPIObjectPath *source,
-                                             const Filer *filer, const void *first,
-                                             const void *second) {
-  (void)first, (void)second;
-  return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    FilerCopy found;
-    const Filer *owner = filerFor(broker, context, status, source, filer, found);
-    if (owner == nullptr) return nullptr;
-    std::vector<CmpiObject<CMPIObjectPath>> items;
-    switch (endOf(broker, source, owner)) {
-      case End::System:
-        for (const LunRecord &lun : lunsOf(broker, status, owner)) {
-          items.emplace_back(volumePath(broker, status, source, owner, lun.get()));
-          if (failed(status)) return nullptr;
-        }
-        break;
-      case End::Volume:
-        items.emplace_back(systemPath(broker, status, source, owner));
-        break;
-      case End::Neither:
-        break;
-    }
-    return arrayOf(broker, status, items);
-  });
-}
-
-IMPL_EXPORT CMPIArray *getAssociatorInstanceImpl(const CMPIBroker *broker,
-                                                 const CMPIContext *context, CMPIStatus *status,
-                                                 const CMPIObjectPath *source, const Filer *filer,
-                                                 const void *first, const void *second,
-                                                 const char **propertyList) {
-  (void)first, (void)second;
-  return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    FilerCopy found;
-    const Filer *owner = filerFor(broker, context, status, source, filer, found);
-    if (owner == nullptr) return nullptr;
-    std::vector<CmpiObject<CMPIInstance>> items;
-    switch (endOf(broker, source, owner)) {
-      case End::System:
-        for (const LunRecord &lun : lunsOf(broker, status, owner)) {
-          items.emplace_back(
-              volumeInstance(broker, status, source, owner, lun.get(), propertyList));
-          if (failed(status)) return nullptr;
-        }
-        break;
-      case End::Volume:
-        items.emplace_back(systemInstance(broker, status, source, owner, propertyList));
-        break;
-      case End::Neither:
-        break;
-    }
-    return arrayOf(broker, status, items);
-  });
-}
+ASSOCIATOR_LIBRARY(paths, instances)

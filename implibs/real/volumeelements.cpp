@@ -135,16 +135,11 @@ CMPIInstance *volumeElementInstance(const VolumeElementClass &cls, const CMPIBro
 
 int volumeElementExists(const VolumeElementClass &cls, const CMPIBroker *broker,
                         const CMPIContext *context, const CMPIObjectPath *path, Filer **filerOut) {
-  CMPIStatus status{CMPI_RC_OK, nullptr};
-  int exists = cEdge<int>(broker, &status, 0, [&]() {
+  return existsBy(broker, filerOut, [&](CMPIStatus *status, FilerCopy &filer) {
     WsiText volume;
-    FilerCopy filer = filerWithVolume(cls, broker, context, &status, path, &volume);
-    if (filer == nullptr) return 0;
-    if (filerOut != nullptr) *filerOut = filer.release();
-    return 1;
+    filer = filerWithVolume(cls, broker, context, status, path, &volume);
+    return filer != nullptr;
   });
-  clearCMPIError(broker, &status);
-  return exists;
 }
 
 }  // namespace implib

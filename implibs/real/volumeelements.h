@@ -33,23 +33,6 @@ int volumeElementExists(const VolumeElementClass &cls, const CMPIBroker *broker,
 }  // namespace implib
 
 // The four instance functions of a volume-element library of the class.
-#define VOLUME_ELEMENT_LIBRARY(cls)                                                               \
-  IMPL_EXPORT CMPIArray *enumInstancesImpl(const CMPIBroker *broker, const CMPIContext *,         \
-                                           CMPIStatus *status, const CMPIObjectPath *path,        \
-                                           const Filer *filer, const char **propertyList) {       \
-    return implib::volumeElementInstances(cls, broker, status, path, filer, propertyList);        \
-  }                                                                                               \
-  IMPL_EXPORT CMPIArray *enumInstNamesImpl(const CMPIBroker *broker, const CMPIContext *,         \
-                                           CMPIStatus *status, const CMPIObjectPath *path,        \
-                                           const Filer *filer) {                                  \
-    return implib::volumeElementPaths(cls, broker, status, path, filer);                          \
-  }                                                                                               \
-  IMPL_EXPORT CMPIInstance *getInstanceImpl(const CMPIBroker *broker, const CMPIContext *context, \
-                                            CMPIStatus *status, const CMPIObjectPath *path,       \
-                                            const char **propertyList) {                          \
-    return implib::volumeElementInstance(cls, broker, context, status, path, propertyList);       \
-  }                                                                                               \
-  IMPL_EXPORT int existsImpl(const CMPIBroker *broker, const CMPIContext *context,                \
-                             const CMPIObjectPath *path, Filer **filerOut) {                      \
-    return implib::volumeElementExists(cls, broker, context, path, filerOut);                     \
-  }
+#define VOLUME_ELEMENT_LIBRARY(cls)                                                 \
+  INSTANCE_LIBRARY(cls, implib::volumeElementInstances, implib::volumeElementPaths, \
+                   implib::volumeElementInstance, implib::volumeElementExists)
