@@ -9,14 +9,7 @@
 
 static const CMPIBroker *broker;
 
-static CMPIStatus KELVA_ConcretePoolCapabilitiesProviderMethodCleanup(CMPIMethodMI *mi,
-                                                                      const CMPIContext *ctx,
-                                                                      CMPIBoolean terminating) {
-  (void)mi;
-  (void)ctx;
-  (void)terminating;
-  return shellOk();
-}
+SHELL_CLEANUP(KELVA_ConcretePoolCapabilitiesProviderMethodCleanup, CMPIMethodMI)
 
 static CMPIStatus KELVA_ConcretePoolCapabilitiesProviderInvokeMethod(
     CMPIMethodMI *mi, const CMPIContext *ctx, const CMPIResult *rslt, const CMPIObjectPath *ref,
