@@ -33,28 +33,9 @@ void setComment(const CMPIBroker *broker, CMPIStatus *status, const Filer *filer
 
 }  // namespace
 
-IMPL_EXPORT CMPIArray *enumInstancesImpl(const CMPIBroker *broker, const CMPIContext *context,
-                                         CMPIStatus *status, const CMPIObjectPath *path,
-                                         const Filer *filer, const char **propertyList) {
-  (void)context;
-  return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    return arrayOfEach<CMPIInstance>(
-        broker, status, lunsOf(broker, status, filer), [&](const LunRecord &lun) {
-          return volumeInstance(broker, status, path, filer, lun.get(), propertyList);
-        });
-  });
-}
+RECORD_INSTANCES(lunsOf, volumeInstance)
 
-IMPL_EXPORT CMPIArray *enumInstNamesImpl(const CMPIBroker *broker, const CMPIContext *context,
-                                         CMPIStatus *status, const CMPIObjectPath *path,
-                                         const Filer *filer) {
-  (void)context;
-  return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    return arrayOfEach<CMPIObjectPath>(
-        broker, status, lunsOf(broker, status, filer),
-        [&](const LunRecord &lun) { return volumePath(broker, status, path, filer, lun.get()); });
-  });
-}
+RECORD_PATHS(lunsOf, volumePath)
 
 IMPL_EXPORT CMPIInstance *getInstanceImpl(const CMPIBroker *broker, const CMPIContext *context,
                                           CMPIStatus *status, const CMPIObjectPath *path,

@@ -12,28 +12,18 @@
 
 using namespace implib;
 
-IMPL_EXPORT CMPIArray *enumInstancesImpl(const CMPIBroker *broker, const CMPIContext *context,
-                                         CMPIStatus *status, const CMPIObjectPath *path,
-                                         const Filer *filer, const char **propertyList) {
-  (void)context;
-  return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    return arrayOfEach<CMPIInstance>(
-        broker, status, aggregatesOf(broker, status, filer, nullptr), [&](const Aggregate &aggr) {
-          return poolInstance(broker, status, path, filer, aggr.get(), propertyList);
-        });
-  });
+namespace {
+
+std::vector<Aggregate> allAggregatesOf(const CMPIBroker *broker, CMPIStatus *status,
+                                       const Filer *filer) {
+  return aggregatesOf(broker, status, filer, nullptr);
 }
 
-IMPL_EXPORT CMPIArray *enumInstNamesImpl(const CMPIBroker *broker, const CMPIContext *context,
-                                         CMPIStatus *status, const CMPIObjectPath *path,
-                                         const Filer *filer) {
-  (void)context;
-  return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    return arrayOfEach<CMPIObjectPath>(
-        broker, status, aggregatesOf(broker, status, filer, nullptr),
-        [&](const Aggregate &aggr) { return poolPath(broker, status, path, filer, aggr.get()); });
-  });
-}
+}  // namespace
+
+RECORD_INSTANCES(allAggregatesOf, poolInstance)
+
+RECORD_PATHS(allAggregatesOf, poolPath)
 
 IMPL_EXPORT CMPIInstance *getInstanceImpl(const CMPIBroker *broker, const CMPIContext *context,
                                           CMPIStatus *status, const CMPIObjectPath *path,

@@ -87,29 +87,9 @@ Initiator initiatorOfPath(const CMPIBroker *broker, CMPIStatus *status, const CM
 
 }  // namespace
 
-IMPL_EXPORT CMPIArray *enumInstancesImpl(const CMPIBroker *broker, const CMPIContext *context,
-                                         CMPIStatus *status, const CMPIObjectPath *path,
-                                         const Filer *filer, const char **propertyList) {
-  (void)context;
-  return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    return arrayOfEach<CMPIInstance>(
-        broker, status, initiatorsOf(broker, status, filer), [&](const Initiator &initiator) {
-          return hardwareIdInstance(broker, status, path, filer, initiator.get(), propertyList);
-        });
-  });
-}
+RECORD_INSTANCES(initiatorsOf, hardwareIdInstance)
 
-IMPL_EXPORT CMPIArray *enumInstNamesImpl(const CMPIBroker *broker, const CMPIContext *context,
-                                         CMPIStatus *status, const CMPIObjectPath *path,
-                                         const Filer *filer) {
-  (void)context;
-  return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    return arrayOfEach<CMPIObjectPath>(
-        broker, status, initiatorsOf(broker, status, filer), [&](const Initiator &initiator) {
-          return hardwareIdPath(broker, status, path, filer, initiator.get());
-        });
-  });
-}
+RECORD_PATHS(initiatorsOf, hardwareIdPath)
 
 IMPL_EXPORT CMPIInstance *getInstanceImpl(const CMPIBroker *broker, const CMPIContext *context,
                                           CMPIStatus *status, const CMPIObjectPath *path,

@@ -124,17 +124,7 @@ IMPL_EXPORT CMPIArray *enumInstancesImpl(const CMPIBroker *broker, const CMPICon
   });
 }
 
-IMPL_EXPORT CMPIArray *enumInstNamesImpl(const CMPIBroker *broker, const CMPIContext *context,
-                                         CMPIStatus *status, const CMPIObjectPath *path,
-                                         const Filer *filer) {
-  (void)context;
-  return cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {
-    return arrayOfEach<CMPIObjectPath>(
-        broker, status, igroupsOf(broker, status, filer), [&](const IGroup &igroup) {
-          return controllerPath(broker, status, path, filer, igroup.get());
-        });
-  });
-}
+RECORD_PATHS(igroupsOf, controllerPath)
 
 IMPL_EXPORT CMPIInstance *getInstanceImpl(const CMPIBroker *broker, const CMPIContext *context,
                                           CMPIStatus *status, const CMPIObjectPath *path,

@@ -52,6 +52,34 @@
     return exists(cls, broker, context, path, filerOut);                                          \
   }
 
+// enumInstNamesImpl of a library with one instance per record of a filer:
+// records(broker, status, filer) lists them (a vector of owners) and
+// pathOf(broker, status, source, filer, record) makes the path of each.
+#define RECORD_PATHS(records, pathOf)                                                             \
+  IMPL_EXPORT CMPIArray *enumInstNamesImpl(const CMPIBroker *broker, const CMPIContext *,         \
+                                           CMPIStatus *status, const CMPIObjectPath *path,        \
+                                           const Filer *filer) {                                  \
+    return implib::cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {             \
+      return implib::arrayOfEach<CMPIObjectPath>(                                                 \
+          broker, status, records(broker, status, filer),                                         \
+          [&](const auto &record) { return pathOf(broker, status, path, filer, record.get()); }); \
+    });                                                                                           \
+  }
+
+// enumInstancesImpl of such a library, with
+// instanceOf(broker, status, source, filer, record, propertyList).
+#define RECORD_INSTANCES(records, instanceOf)                                               \
+  IMPL_EXPORT CMPIArray *enumInstancesImpl(const CMPIBroker *broker, const CMPIContext *,   \
+                                           CMPIStatus *status, const CMPIObjectPath *path,  \
+                                           const Filer *filer, const char **propertyList) { \
+    return implib::cEdge<CMPIArray *>(broker, status, nullptr, [&]() -> CMPIArray * {       \
+      return implib::arrayOfEach<CMPIInstance>(                                             \
+          broker, status, records(broker, status, filer), [&](const auto &record) {         \
+            return instanceOf(broker, status, path, filer, record.get(), propertyList);     \
+          });                                                                               \
+    });                                                                                     \
+  }
+
 // The two exported functions of an association library over the library's own
 // paths(broker, context, status, source, filer) and instances(..., propertyList),
 // which answer the other end of source as a new array.  The endpoint records
