@@ -7,6 +7,7 @@
 #pragma once
 
 #include <provkit/arrays.h>
+#include <provkit/properties.h>
 
 #include <initializer_list>
 #include <memory>
@@ -40,6 +41,26 @@ CMPIObjectPath *instanceIdPath(const CMPIBroker *broker, CMPIStatus *status,
 // CMPI_RC_ERR_NOT_FOUND.
 FilerCopy filerOfInstanceId(const CMPIBroker *broker, const CMPIContext *context,
                             CMPIStatus *status, const CMPIObjectPath *path, std::string *local);
+
+// The record map(broker, status, path, &filer) finds for the path, with the
+// filer it is on; a record or filer that is not there is CMPI_RC_ERR_NOT_FOUND
+// "<className> not found: <the path's key keyName>".
+template <typename Owner, typename Map>
+Owner recordOfPath(const CMPIBroker *broker, CMPIStatus *status, const CMPIObjectPath *path,
+                   FilerCopy *filer, const char *className, const char *keyName, Map map) {
+  Filer *found = nullptr;
+  Owner record(map(broker, status, path, &found));
+  filer->reset(found);
+  if (failed(status)) return nullptr;
+  if (record == nullptr || *filer == nullptr) {
+    const char *key = getKeyAsConstChar(status, path, keyName);
+    clearCMPIError(broker, status);
+    raise(broker, status, CMPI_RC_ERR_NOT_FOUND,
+          std::string(className) + " not found: " + (key != nullptr ? key : ""));
+    return nullptr;
+  }
+  return record;
+}
 
 // Sets properties of one instance (those outside its property list are dropped by
 // the instance); after the first failure, raised into status, the rest are skipped.

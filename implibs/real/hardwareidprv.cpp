@@ -71,18 +71,8 @@ CMPIInstance *hardwareIdInstance(const CMPIBroker *broker, CMPIStatus *status,
 
 Initiator initiatorOfPath(const CMPIBroker *broker, CMPIStatus *status, const CMPIObjectPath *path,
                           FilerCopy *filer) {
-  Filer *found = nullptr;
-  Initiator initiator(mapStorageHardwareIDtoInitiator(broker, status, path, &found));
-  filer->reset(found);
-  if (failed(status)) return nullptr;
-  if (initiator == nullptr || *filer == nullptr) {
-    const char *id = getKeyAsConstChar(status, path, "InstanceID");
-    clearCMPIError(broker, status);
-    raise(broker, status, CMPI_RC_ERR_NOT_FOUND,
-          std::string(kHardwareIdClass) + " not found: " + (id != nullptr ? id : ""));
-    return nullptr;
-  }
-  return initiator;
+  return recordOfPath<Initiator>(broker, status, path, filer, kHardwareIdClass, "InstanceID",
+                                 mapStorageHardwareIDtoInitiator);
 }
 
 }  // namespace

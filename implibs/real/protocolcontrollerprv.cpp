@@ -93,18 +93,8 @@ CMPIInstance *controllerInstance(const CMPIBroker *broker, CMPIStatus *status,
 
 IGroup igroupOfPath(const CMPIBroker *broker, CMPIStatus *status, const CMPIObjectPath *path,
                     FilerCopy *filer) {
-  Filer *found = nullptr;
-  IGroup igroup(mapProtocolControllerToIGroupInfo(broker, status, path, &found));
-  filer->reset(found);
-  if (failed(status)) return nullptr;
-  if (igroup == nullptr || *filer == nullptr) {
-    const char *deviceId = getKeyAsConstChar(status, path, "DeviceID");
-    clearCMPIError(broker, status);
-    raise(broker, status, CMPI_RC_ERR_NOT_FOUND,
-          std::string(kControllerClass) + " not found: " + (deviceId != nullptr ? deviceId : ""));
-    return nullptr;
-  }
-  return igroup;
+  return recordOfPath<IGroup>(broker, status, path, filer, kControllerClass, "DeviceID",
+                              mapProtocolControllerToIGroupInfo);
 }
 
 }  // namespace
