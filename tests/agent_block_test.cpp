@@ -26,11 +26,7 @@
 
 namespace {
 
-using agenttest::Held;
-using agenttest::Outcome;
-using nlohmann::json;
-using pktest::text;
-using regtest::currentBroker;
+using namespace agenttest;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
@@ -128,6 +124,14 @@ class BlockProviderTest : public agenttest::ProviderTest {
     }
     return out;
   }
+  // The key property's values of what instances() gave, in its order.
+  template <typename Rows>
+  static std::vector<std::string> keys(const Rows &rows) {
+    std::vector<std::string> out;
+    out.reserve(rows.size());
+    for (const auto &row : rows) out.push_back(row.first);
+    return out;
+  }
   std::string got(const std::string &pathText, const char *property, CMPIStatus *st) {
     Held<CMPIObjectPath> p(path(pathText));
     Held<CMPIInstance> i(CBGetInstance(broker, ctx, p.get(), nullptr, st));
@@ -215,11 +219,8 @@ TEST_P(BlockProviderTest, AFilerThatCannotListItsAggregatesIsLeftOutOfThePools) 
   CMPIStatus st{CMPI_RC_OK, nullptr};
   auto pools = instances("KELVA_ConcretePool", "InstanceID", {}, &st);
   ASSERT_EQ(st.rc, CMPI_RC_OK) << text(st.msg);
-  std::vector<std::string> ids;
-  ids.reserve(pools.size());
-  for (const auto &[id, p] : pools) ids.push_back(id);
-  EXPECT_THAT(ids, ElementsAre("KELVA:0118054321:aggr0", "KELVA:0118054321:aggr1",
-                               "KELVA:0118054321:tradvol1"));
+  EXPECT_THAT(keys(pools), ElementsAre("KELVA:0118054321:aggr0", "KELVA:0118054321:aggr1",
+                                       "KELVA:0118054321:tradvol1"));
   got("KELVA_ConcretePool.InstanceID=\"KELVA:0118054322:aggr0\"", "PoolID", &st);
   EXPECT_EQ(st.rc, CMPI_RC_ERR_FAILED);
   EXPECT_THAT(text(st.msg), HasSubstr("aggregates unavailable"));
@@ -230,10 +231,7 @@ TEST_P(BlockProviderTest, ProtocolControllersAreTheIGroupsNamedAsClientsNamedThe
   auto controllers = instances("KELVA_ProtocolController", "DeviceID",
                                {"SystemName", "ElementName", "InitiatorType", "OSType"}, &st);
   ASSERT_EQ(st.rc, CMPI_RC_OK) << text(st.msg);
-  std::vector<std::string> ids;
-  ids.reserve(controllers.size());
-  for (const auto &[id, c] : controllers) ids.push_back(id);
-  EXPECT_THAT(ids, UnorderedElementsAreArray(scenario.controllers()));
+  EXPECT_THAT(keys(controllers), UnorderedElementsAreArray(scenario.controllers()));
   EXPECT_EQ(controllers["SPC:ig_fc"]["SystemName"], "KELVA:0118054321");
   EXPECT_EQ(controllers["SPC:ig_fc"]["ElementName"], "ig_fc");
   EXPECT_EQ(controllers["SPC:ig_fc"]["InitiatorType"], "fcp");

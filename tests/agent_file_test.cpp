@@ -23,13 +23,7 @@
 
 namespace {
 
-using agenttest::defaultScenario;
-using agenttest::filerOf;
-using agenttest::Held;
-using agenttest::Outcome;
-using nlohmann::json;
-using pktest::text;
-using regtest::currentBroker;
+using namespace agenttest;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;

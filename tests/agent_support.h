@@ -29,6 +29,7 @@ namespace agenttest {
 
 using agent::Held;
 using nlohmann::json;
+using pktest::text;
 
 // The default scenario as written.
 inline json defaultScenario() {

@@ -26,11 +26,7 @@
 
 namespace {
 
-using agenttest::Held;
-using agenttest::Outcome;
-using nlohmann::json;
-using pktest::text;
-using regtest::currentBroker;
+using namespace agenttest;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::UnorderedElementsAre;
