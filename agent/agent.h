@@ -36,6 +36,25 @@ struct StartError : std::runtime_error {
 // "CIM_ERR_NOT_FOUND" for 6, and so on ("CIM_ERR_<n>" for codes without a name).
 std::string statusName(int code);
 
+// Whether two CIM names (of classes, properties, methods, keywords) are the same, case aside.
+bool sameName(const std::string &a, const std::string &b);
+
+// The text of a CMPI string; "" for none.
+std::string chars(const CMPIString *s);
+
+// Owns a CMPI object the agent made or received: releases it when it goes.
+template <typename T>
+struct Held {
+  T *object = nullptr;
+  explicit Held(T *o = nullptr) : object(o) {}
+  ~Held() {
+    if (object != nullptr) object->ft->release(object);
+  }
+  Held(const Held &) = delete;
+  Held &operator=(const Held &) = delete;
+  T *get() const { return object; }
+};
+
 // ---- Provider registrations --------------------------------------------------------
 
 // One class of an sfcb-style registration file.

@@ -23,18 +23,6 @@ namespace {
 
 using pugi::xml_node;
 
-bool sameName(const std::string &a, const std::string &b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           return std::tolower(x) == std::tolower(y);
-         });
-}
-
-std::string chars(const CMPIString *s) {
-  const char *text = s != nullptr ? CMGetCharPtr(s) : nullptr;
-  return text != nullptr ? text : "";
-}
-
 bool isNull(const CMPIData &data) {
   return (data.state & (CMPI_nullValue | CMPI_notFound | CMPI_badValue)) != 0;
 }
@@ -137,6 +125,7 @@ class Writer {
 
   // The text of a scalar VALUE.
   std::string scalarText(const CMPIData &d) {
+    if (std::string integer = cimom::integerText(d); !integer.empty()) return integer;
     switch (d.type) {
       case CMPI_string:
         return chars(d.value.string);
@@ -146,22 +135,6 @@ class Writer {
         return d.value.boolean != 0 ? "TRUE" : "FALSE";
       case CMPI_char16:
         return utf8(d.value.char16);
-      case CMPI_uint8:
-        return std::to_string(d.value.uint8);
-      case CMPI_uint16:
-        return std::to_string(d.value.uint16);
-      case CMPI_uint32:
-        return std::to_string(d.value.uint32);
-      case CMPI_uint64:
-        return std::to_string(d.value.uint64);
-      case CMPI_sint8:
-        return std::to_string(d.value.sint8);
-      case CMPI_sint16:
-        return std::to_string(d.value.sint16);
-      case CMPI_sint32:
-        return std::to_string(d.value.sint32);
-      case CMPI_sint64:
-        return std::to_string(d.value.sint64);
       case CMPI_real32:
         return real(d.value.real32, 9);
       case CMPI_real64:
@@ -743,17 +716,6 @@ void errorElement(xml_node parent, int code, const std::string &message) {
 }
 
 // ---- The operations ------------------------------------------------------------------
-
-template <typename T>
-struct Held {
-  T *object = nullptr;
-  explicit Held(T *o) : object(o) {}
-  ~Held() {
-    if (object != nullptr) CMRelease(object);
-  }
-  Held(const Held &) = delete;
-  Held &operator=(const Held &) = delete;
-};
 
 std::vector<CMPIData> drain(CMPIEnumeration *enumeration) {
   std::vector<CMPIData> out;

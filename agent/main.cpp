@@ -26,6 +26,7 @@
 namespace {
 
 using agent::CimError;
+using agent::Held;
 using nlohmann::json;
 
 // Exit codes: 0 done, 1 the agent could not start, 2 a usage error, and for a CIM
@@ -100,19 +101,6 @@ std::string messageOf(const CMPIStatus &status) {
 void check(const CMPIStatus &status) {
   if (status.rc != CMPI_RC_OK) throw CimError(status.rc, messageOf(status));
 }
-
-// Owns a CMPI object the agent made or received.
-template <typename T>
-struct Held {
-  T *object = nullptr;
-  explicit Held(T *o = nullptr) : object(o) {}
-  ~Held() {
-    if (object != nullptr) CMRelease(object);
-  }
-  Held(const Held &) = delete;
-  Held &operator=(const Held &) = delete;
-  T *get() const { return object; }
-};
 
 // A null-terminated property list from the option's names (none: every property).
 struct PropertyList {

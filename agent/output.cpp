@@ -10,12 +10,12 @@
 
 namespace agent {
 
-namespace {
-
 std::string chars(const CMPIString *s) {
   const char *text = s != nullptr ? CMGetCharPtr(s) : nullptr;
   return text != nullptr ? text : "";
 }
+
+namespace {
 
 std::string quoted(const std::string &text) {
   std::string out = "\"";
@@ -69,6 +69,7 @@ std::string valueText(const CMPIData &data) {
     });
     return out + "}";
   }
+  if (std::string integer = cimom::integerText(data); !integer.empty()) return integer;
   switch (data.type) {
     case CMPI_string:
       return quoted(chars(data.value.string));
@@ -78,22 +79,6 @@ std::string valueText(const CMPIData &data) {
       return data.value.boolean != 0 ? "true" : "false";
     case CMPI_char16:
       return std::to_string(data.value.char16);
-    case CMPI_uint8:
-      return std::to_string(data.value.uint8);
-    case CMPI_uint16:
-      return std::to_string(data.value.uint16);
-    case CMPI_uint32:
-      return std::to_string(data.value.uint32);
-    case CMPI_uint64:
-      return std::to_string(data.value.uint64);
-    case CMPI_sint8:
-      return std::to_string(data.value.sint8);
-    case CMPI_sint16:
-      return std::to_string(data.value.sint16);
-    case CMPI_sint32:
-      return std::to_string(data.value.sint32);
-    case CMPI_sint64:
-      return std::to_string(data.value.sint64);
     case CMPI_real32:
       return real(data.value.real32);
     case CMPI_real64:

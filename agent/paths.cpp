@@ -13,14 +13,14 @@
 
 namespace agent {
 
-namespace {
-
 bool sameName(const std::string &a, const std::string &b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
            return std::tolower(x) == std::tolower(y);
          });
 }
+
+namespace {
 
 CimError badPath(const std::string &text, const std::string &why) {
   return CimError(CMPI_RC_ERR_INVALID_PARAMETER, "bad object path '" + text + "': " + why);

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "cimxml.h"
+#include "filersim/filersim.h"
 #include "platform/platform.h"
 
 namespace agent {
@@ -22,25 +23,6 @@ namespace agent {
 namespace {
 
 const char *const kXml = "application/xml; charset=\"utf-8\"";
-
-std::string base64Decode(const std::string &in) {
-  static const std::string alphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  int bits = 0;
-  unsigned value = 0;
-  for (char c : in) {
-    size_t index = alphabet.find(c);
-    if (index == std::string::npos) break;
-    value = (value << 6) | static_cast<unsigned>(index);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out.push_back(static_cast<char>((value >> bits) & 0xFF));
-    }
-  }
-  return out;
-}
 
 // Compares without stopping at the first difference, so that the time an answer takes
 // tells nothing of how much of a password was right.
@@ -78,15 +60,12 @@ struct CimServer::Impl {
 
   bool authorized(const httplib::Request &request) const {
     if (options.user.empty()) return options.allowAnonymous;
-    std::string header = request.get_header_value("Authorization");
-    const std::string scheme = "Basic ";
-    if (header.size() <= scheme.size() || header.compare(0, scheme.size(), scheme) != 0)
+    std::string givenUser, givenPassword;
+    if (!filersim::basicCredentials(request.get_header_value("Authorization"), givenUser,
+                                    givenPassword))
       return false;
-    std::string decoded = base64Decode(header.substr(scheme.size()));
-    size_t colon = decoded.find(':');
-    if (colon == std::string::npos) return false;
-    bool user = sameSecret(decoded.substr(0, colon), options.user);
-    bool password = sameSecret(decoded.substr(colon + 1), options.password);
+    bool user = sameSecret(givenUser, options.user);
+    bool password = sameSecret(givenPassword, options.password);
     return user && password;
   }
 

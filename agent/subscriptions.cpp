@@ -17,18 +17,6 @@ namespace agent {
 
 namespace {
 
-bool sameName(const std::string &a, const std::string &b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           return std::tolower(x) == std::tolower(y);
-         });
-}
-
-std::string chars(const CMPIString *s) {
-  const char *text = s != nullptr ? CMGetCharPtr(s) : nullptr;
-  return text != nullptr ? text : "";
-}
-
 CimError invalid(const std::string &why) { return CimError(CMPI_RC_ERR_INVALID_PARAMETER, why); }
 
 const char *const kFilter = "CIM_IndicationFilter";

@@ -22,17 +22,11 @@
 #include <string>
 #include <vector>
 
-#include "agent.h"
-#include "filersim/filersim.h"
-#include "platform/platform.h"
-#include "registry_support.h"
-#include "support.h"
+#include "agent_support.h"
 
 namespace {
 
-using nlohmann::json;
-using pktest::text;
-using regtest::currentBroker;
+using namespace agenttest;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
@@ -43,11 +37,7 @@ using ::testing::UnorderedElementsAreArray;
 // What the default scenario says of its filers, and the figures a client should see,
 // worked out from it by the filer's own rules.
 struct Scenario {
-  json document;
-  Scenario() {
-    std::ifstream in(FILERSIM_DEFAULT_SCENARIO);
-    document = json::parse(in);
-  }
+  json document = agenttest::defaultScenario();
   const json &storage(const json &filer) const { return filer["storage"]; }
   std::string systemId(const json &filer) const { return filer["identity"]["systemId"]; }
 
@@ -113,67 +103,10 @@ struct Scenario {
   }
 };
 
-template <typename T>
-struct Held {
-  T *object = nullptr;
-  explicit Held(T *o = nullptr) : object(o) {}
-  ~Held() {
-    if (object != nullptr) CMRelease(object);
-  }
-  Held(const Held &) = delete;
-  Held &operator=(const Held &) = delete;
-  T *get() const { return object; }
-};
-
 // ---- The providers in the embedded object manager -------------------------------------
 
-class BlockProviderTest : public cimom::testing::ObjectManagerTest {
+class BlockProviderTest : public agenttest::ProviderTest {
  protected:
-  void configure(cimom::Options &options) override {
-    options.libraryPath = {PK_PROVIDER_DIR, PK_IMPLIB_DIR};
-  }
-  void SetUp() override {
-    // provkit keeps the first broker it is given for the life of the process.
-    static auto lasting = cimom::create();
-    initProvkit(lasting->broker());
-    ObjectManagerTest::SetUp();
-    currentBroker() = broker;
-    dir = regtest::useNewDataDir();
-    sim = filersim::Simulator::fromFile(FILERSIM_DEFAULT_SCENARIO);
-    sim->registerInProcess();
-    for (const char *name : {"kelva-a", "kelva-b"}) {
-      auto *filer = static_cast<Filer *>(wsicalloc(1, sizeof(Filer)));
-      filer->systemId = wsistrdup(sim->systemId(name).c_str());
-      filer->host = wsistrdup(sim->host(name).c_str());
-      filer->userName = wsistrdup(sim->userName(name).c_str());
-      filer->password = wsistrdup(sim->password(name).c_str());
-      filer->connParam3 = 5;
-      ASSERT_EQ(regtest::add(filer), CMPI_RC_OK);
-    }
-    for (const auto &r : agent::readRegistrations(PK_PROVIDER_REG_FILE)) {
-      ASSERT_TRUE(om->registerProvider("root/kelva", r.className, r.location, r.provider))
-          << r.provider << ": " << pk::platform::lastLibraryError();
-    }
-  }
-  void TearDown() override {
-    CMPIStatus listed{CMPI_RC_OK, nullptr};
-    WSIList *list = getFilerList(broker, &listed);
-    for (WSIListPos *p = WSIList_getFirst(list); p != nullptr; p = WSIList_getNext(p)) {
-      KELVAStatus record = KELVA_STATUS_INIT;
-      FilerCache_deleteEntry(static_cast<Filer *>(WSIList_getElement(p)), &record);
-      clearKELVAStatus(&record);
-    }
-    freeFilers(list);
-    pk::testing::resetFilerRegistry(broker);
-    sim.reset();
-    currentBroker() = nullptr;
-    regtest::fs::remove_all(dir);
-    ObjectManagerTest::TearDown();
-  }
-
-  CMPIObjectPath *path(const std::string &text) {
-    return agent::parsePath(broker, om->classRepository(), text, "root/kelva", false);
-  }
   // Every instance of the class: the key property's value -> the instance's properties
   // as text.  statusOut gets the enumeration's status.
   std::map<std::string, std::map<std::string, std::string>> instances(
@@ -189,6 +122,14 @@ class BlockProviderTest : public cimom::testing::ObjectManagerTest {
       auto &row = out[agent::propertyText(i, key)];
       for (const auto &p : properties) row[p] = agent::propertyText(i, p.c_str());
     }
+    return out;
+  }
+  // The key property's values of what instances() gave, in its order.
+  template <typename Rows>
+  static std::vector<std::string> keys(const Rows &rows) {
+    std::vector<std::string> out;
+    out.reserve(rows.size());
+    for (const auto &row : rows) out.push_back(row.first);
     return out;
   }
   std::string got(const std::string &pathText, const char *property, CMPIStatus *st) {
@@ -209,8 +150,6 @@ class BlockProviderTest : public cimom::testing::ObjectManagerTest {
   }
 
   Scenario scenario;
-  regtest::fs::path dir;
-  std::unique_ptr<filersim::Simulator> sim;
 };
 
 TEST_P(BlockProviderTest, PoolsManageTheirSpaceAndLeaveWhatTheirVolumesDoNotTake) {
@@ -280,11 +219,8 @@ TEST_P(BlockProviderTest, AFilerThatCannotListItsAggregatesIsLeftOutOfThePools) 
   CMPIStatus st{CMPI_RC_OK, nullptr};
   auto pools = instances("KELVA_ConcretePool", "InstanceID", {}, &st);
   ASSERT_EQ(st.rc, CMPI_RC_OK) << text(st.msg);
-  std::vector<std::string> ids;
-  ids.reserve(pools.size());
-  for (const auto &[id, p] : pools) ids.push_back(id);
-  EXPECT_THAT(ids, ElementsAre("KELVA:0118054321:aggr0", "KELVA:0118054321:aggr1",
-                               "KELVA:0118054321:tradvol1"));
+  EXPECT_THAT(keys(pools), ElementsAre("KELVA:0118054321:aggr0", "KELVA:0118054321:aggr1",
+                                       "KELVA:0118054321:tradvol1"));
   got("KELVA_ConcretePool.InstanceID=\"KELVA:0118054322:aggr0\"", "PoolID", &st);
   EXPECT_EQ(st.rc, CMPI_RC_ERR_FAILED);
   EXPECT_THAT(text(st.msg), HasSubstr("aggregates unavailable"));
@@ -295,10 +231,7 @@ TEST_P(BlockProviderTest, ProtocolControllersAreTheIGroupsNamedAsClientsNamedThe
   auto controllers = instances("KELVA_ProtocolController", "DeviceID",
                                {"SystemName", "ElementName", "InitiatorType", "OSType"}, &st);
   ASSERT_EQ(st.rc, CMPI_RC_OK) << text(st.msg);
-  std::vector<std::string> ids;
-  ids.reserve(controllers.size());
-  for (const auto &[id, c] : controllers) ids.push_back(id);
-  EXPECT_THAT(ids, UnorderedElementsAreArray(scenario.controllers()));
+  EXPECT_THAT(keys(controllers), UnorderedElementsAreArray(scenario.controllers()));
   EXPECT_EQ(controllers["SPC:ig_fc"]["SystemName"], "KELVA:0118054321");
   EXPECT_EQ(controllers["SPC:ig_fc"]["ElementName"], "ig_fc");
   EXPECT_EQ(controllers["SPC:ig_fc"]["InitiatorType"], "fcp");
@@ -466,35 +399,15 @@ CIMOM_INSTANTIATE(BlockProviderTest);
 
 // ---- provkit-agent as a user runs it ----------------------------------------------------
 
-class AgentBlockCommandTest : public ::testing::Test {
+class AgentBlockCommandTest : public agenttest::CommandTest {
  protected:
-  void SetUp() override {
-    dir = regtest::fs::temp_directory_path() /
-          ("agent-block-" + std::to_string(std::random_device()()));
-    regtest::fs::create_directories(dir);
-  }
-  void TearDown() override { regtest::fs::remove_all(dir); }
-
-  // The agent's exit code and what it wrote.
-  std::pair<int, std::string> agent(const std::string &arguments) {
-    std::string out = (dir / "out").string();
-    std::string command =
-        std::string(PROVKIT_AGENT) + " --quiet " + arguments + " >" + out + " 2>&1 </dev/null";
-    int status = std::system(command.c_str());
-    std::ifstream in(out);
-    std::stringstream all;
-    all << in.rdbuf();
-    return {status == -1 ? -1 : (status >> 8) & 0xff, all.str()};
-  }
-
   Scenario scenario;
-  regtest::fs::path dir;
 };
 
 TEST_F(AgentBlockCommandTest, TheOverviewShowsPoolsControllersAndInitiatorsOfTheScenario) {
-  auto [code, out] = agent("--json overview");
-  ASSERT_EQ(code, 0) << out;
-  json view = json::parse(out);
+  Outcome overview = agent("--json overview");
+  ASSERT_EQ(overview.code, 0) << overview.err;
+  json view = overview.parsed();
   std::map<std::string, std::pair<uint64_t, uint64_t>> pools;
   for (const auto &p : view["KELVA_ConcretePool"]) {
     pools[p["properties"]["InstanceID"]] = {p["properties"]["TotalManagedSpace"],
@@ -510,28 +423,28 @@ TEST_F(AgentBlockCommandTest, TheOverviewShowsPoolsControllersAndInitiatorsOfThe
     initiators[h["properties"]["InstanceID"]] = h["properties"]["IDType"];
   EXPECT_EQ(initiators, scenario.initiators());
 
-  auto [textCode, table] = agent("overview");
-  ASSERT_EQ(textCode, 0) << table;
-  EXPECT_THAT(table, HasSubstr("Pools (4)"));
-  EXPECT_THAT(table, HasSubstr("Protocol controllers (4)"));
-  EXPECT_THAT(table, HasSubstr("Initiators (4)"));
-  EXPECT_THAT(table, Not(HasSubstr("No provider yet for: Pools")));
+  Outcome table = agent("overview");
+  ASSERT_EQ(table.code, 0) << table.err;
+  EXPECT_THAT(table.out, HasSubstr("Pools (4)"));
+  EXPECT_THAT(table.out, HasSubstr("Protocol controllers (4)"));
+  EXPECT_THAT(table.out, HasSubstr("Initiators (4)"));
+  EXPECT_THAT(table.out, Not(HasSubstr("No provider yet for: Pools")));
 }
 
 TEST_F(AgentBlockCommandTest, GetsOneOfEachAndRefusesWhatTheFilerDoesNotHave) {
-  auto [code, out] = agent(
+  Outcome initiator = agent(
       "--json get "
       "'KELVA_StorageHardwareID.InstanceID=\"KELVA:0118054321:10:00:00:00:c9:2b:5e:02\"'");
-  ASSERT_EQ(code, 0) << out;
-  EXPECT_EQ(json::parse(out)["properties"]["IDType"], 2);
-  auto [poolCode, pool] = agent("get 'KELVA_ConcretePool.InstanceID=\"KELVA:0118054322:aggr0\"'");
-  ASSERT_EQ(poolCode, 0) << pool;
-  EXPECT_THAT(pool, HasSubstr("RemainingManagedSpace = " +
-                              std::to_string(scenario.pools()["KELVA:0118054322:aggr0"].second)));
-  auto [missingCode, missing] =
-      agent("get 'KELVA_ConcretePool.InstanceID=\"KELVA:0118054322:aggr7\"'");
-  EXPECT_EQ(missingCode, 10 + CMPI_RC_ERR_NOT_FOUND) << missing;
-  EXPECT_THAT(missing, HasSubstr("CIM_ERR_NOT_FOUND (6): KELVA_ConcretePool not found: aggr7"));
+  ASSERT_EQ(initiator.code, 0) << initiator.err;
+  EXPECT_EQ(initiator.parsed()["properties"]["IDType"], 2);
+  Outcome pool = agent("get 'KELVA_ConcretePool.InstanceID=\"KELVA:0118054322:aggr0\"'");
+  ASSERT_EQ(pool.code, 0) << pool.err;
+  EXPECT_THAT(pool.out,
+              HasSubstr("RemainingManagedSpace = " +
+                        std::to_string(scenario.pools()["KELVA:0118054322:aggr0"].second)));
+  Outcome missing = agent("get 'KELVA_ConcretePool.InstanceID=\"KELVA:0118054322:aggr7\"'");
+  EXPECT_EQ(missing.code, 10 + CMPI_RC_ERR_NOT_FOUND) << missing.err;
+  EXPECT_THAT(missing.err, HasSubstr("CIM_ERR_NOT_FOUND (6): KELVA_ConcretePool not found: aggr7"));
 }
 
 }  // namespace

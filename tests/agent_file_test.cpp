@@ -19,33 +19,17 @@
 #include <string>
 #include <vector>
 
-#include "agent.h"
-#include "filersim/filersim.h"
-#include "platform/platform.h"
-#include "registry_support.h"
-#include "support.h"
+#include "agent_support.h"
 
 namespace {
 
-using nlohmann::json;
-using pktest::text;
-using regtest::currentBroker;
+using namespace agenttest;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
 const char *const kSystemA = "KELVA:0118054321";
 const char *const kSystemB = "KELVA:0118054322";
-
-json defaultScenario() {
-  std::ifstream in(FILERSIM_DEFAULT_SCENARIO);
-  return json::parse(in);
-}
-const json &filerOf(const json &scenario, const std::string &name) {
-  for (const auto &f : scenario["filers"])
-    if (f["name"] == name) return f;
-  throw std::runtime_error("no filer " + name);
-}
 
 std::string shareId(const char *system, const std::string &name, const std::string &mount) {
   return std::string(system) + ":cifs:" + mount + ":(" + name + ")";
@@ -54,67 +38,10 @@ std::string ruleId(const char *system, const std::string &path) {
   return std::string(system) + ":nfs:" + path + ":(" + path + ")";
 }
 
-template <typename T>
-struct Held {
-  T *object = nullptr;
-  explicit Held(T *o = nullptr) : object(o) {}
-  ~Held() {
-    if (object != nullptr) CMRelease(object);
-  }
-  Held(const Held &) = delete;
-  Held &operator=(const Held &) = delete;
-  T *get() const { return object; }
-};
-
 // ---- The providers in the embedded object manager -------------------------------------
 
-class FileProviderTest : public cimom::testing::ObjectManagerTest {
+class FileProviderTest : public agenttest::ProviderTest {
  protected:
-  void configure(cimom::Options &options) override {
-    options.libraryPath = {PK_PROVIDER_DIR, PK_IMPLIB_DIR};
-  }
-  void SetUp() override {
-    // provkit keeps the first broker it is given for the life of the process.
-    static auto lasting = cimom::create();
-    initProvkit(lasting->broker());
-    ObjectManagerTest::SetUp();
-    currentBroker() = broker;
-    dir = regtest::useNewDataDir();
-    sim = filersim::Simulator::fromFile(FILERSIM_DEFAULT_SCENARIO);
-    sim->registerInProcess();
-    for (const char *name : {"kelva-a", "kelva-b"}) {
-      auto *filer = static_cast<Filer *>(wsicalloc(1, sizeof(Filer)));
-      filer->systemId = wsistrdup(sim->systemId(name).c_str());
-      filer->host = wsistrdup(sim->host(name).c_str());
-      filer->userName = wsistrdup(sim->userName(name).c_str());
-      filer->password = wsistrdup(sim->password(name).c_str());
-      filer->connParam3 = 5;
-      ASSERT_EQ(regtest::add(filer), CMPI_RC_OK);
-    }
-    for (const auto &r : agent::readRegistrations(PK_PROVIDER_REG_FILE)) {
-      ASSERT_TRUE(om->registerProvider("root/kelva", r.className, r.location, r.provider))
-          << r.provider << ": " << pk::platform::lastLibraryError();
-    }
-  }
-  void TearDown() override {
-    CMPIStatus listed{CMPI_RC_OK, nullptr};
-    WSIList *list = getFilerList(broker, &listed);
-    for (WSIListPos *p = WSIList_getFirst(list); p != nullptr; p = WSIList_getNext(p)) {
-      KELVAStatus record = KELVA_STATUS_INIT;
-      FilerCache_deleteEntry(static_cast<Filer *>(WSIList_getElement(p)), &record);
-      clearKELVAStatus(&record);
-    }
-    freeFilers(list);
-    pk::testing::resetFilerRegistry(broker);
-    sim.reset();
-    currentBroker() = nullptr;
-    regtest::fs::remove_all(dir);
-    ObjectManagerTest::TearDown();
-  }
-
-  CMPIObjectPath *path(const std::string &typed) {
-    return agent::parsePath(broker, om->classRepository(), typed, "root/kelva", false);
-  }
   CMPIObjectPath *instancePath(const std::string &className, const std::string &id) {
     return path(className + ".InstanceID=\"" + id + "\"");
   }
@@ -145,8 +72,6 @@ class FileProviderTest : public cimom::testing::ObjectManagerTest {
   }
 
   json scenario = defaultScenario();
-  regtest::fs::path dir;
-  std::unique_ptr<filersim::Simulator> sim;
 };
 
 TEST_P(FileProviderTest, SharesAreTheFilersCifsSharesAndEachIsReadBack) {
@@ -328,47 +253,9 @@ CIMOM_INSTANTIATE(FileProviderTest);
 
 // ---- provkit-agent as a user runs it ----------------------------------------------------
 
-class AgentFileCommandTest : public ::testing::Test {
+class AgentFileCommandTest : public agenttest::CommandTest {
  protected:
-  void SetUp() override {
-    dir = regtest::fs::temp_directory_path() /
-          ("agent-file-test-" + std::to_string(std::random_device()()));
-    regtest::fs::create_directories(dir);
-  }
-  void TearDown() override { regtest::fs::remove_all(dir); }
-
-  struct Outcome {
-    int code = -1;
-    std::string out, err;
-  };
-  Outcome agent(const std::string &arguments) {
-    std::string out = (dir / "out").string(), err = (dir / "err").string();
-    std::string command = std::string(PROVKIT_AGENT) + " --quiet " + arguments + " >" + out +
-                          " 2>" + err + " </dev/null";
-    int status = std::system(command.c_str());
-    Outcome run;
-    run.code = status == -1 ? -1 : (status >> 8) & 0xff;
-    run.out = slurp(out);
-    run.err = slurp(err);
-    return run;
-  }
-  static std::string slurp(const std::string &file) {
-    std::ifstream in(file);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-  }
-  static json parsed(const Outcome &run) {
-    try {
-      return json::parse(run.out);
-    } catch (const std::exception &e) {
-      ADD_FAILURE() << "not JSON: " << e.what() << "\n" << run.out << run.err;
-      return json();
-    }
-  }
-
   json scenario = defaultScenario();
-  regtest::fs::path dir;
 };
 
 TEST_F(AgentFileCommandTest, JsonOutputMatchesTheDefaultScenario) {
@@ -376,7 +263,7 @@ TEST_F(AgentFileCommandTest, JsonOutputMatchesTheDefaultScenario) {
   Outcome shares = agent("--json enumerate KELVA_CIFSShare");
   ASSERT_EQ(shares.code, 0) << shares.err;
   std::vector<std::string> paths, expected;
-  for (const auto &s : parsed(shares)) paths.push_back(s["properties"]["Path"]);
+  for (const auto &s : shares.parsed()) paths.push_back(s["properties"]["Path"]);
   for (const auto &s : a["files"]["cifs"]["shares"]) expected.push_back(s["mount"]);
   EXPECT_EQ(paths, expected);
 
@@ -384,7 +271,7 @@ TEST_F(AgentFileCommandTest, JsonOutputMatchesTheDefaultScenario) {
   ASSERT_EQ(exports.code, 0) << exports.err;
   paths.clear();
   expected.clear();
-  for (const auto &r : parsed(exports)) paths.push_back(r["properties"]["Path"]);
+  for (const auto &r : exports.parsed()) paths.push_back(r["properties"]["Path"]);
   for (const char *filer : {"kelva-a", "kelva-b"})
     for (const auto &r : filerOf(scenario, filer)["files"]["nfs"]["rules"])
       expected.push_back(r.value("pathname", "/"));
@@ -392,7 +279,7 @@ TEST_F(AgentFileCommandTest, JsonOutputMatchesTheDefaultScenario) {
 
   Outcome quotas = agent("--json enumerate KELVA_FSQuotaConfigEntry");
   ASSERT_EQ(quotas.code, 0) << quotas.err;
-  json entries = parsed(quotas);
+  json entries = quotas.parsed();
   const json &rules = a["quotas"]["rules"];
   ASSERT_EQ(entries.size(), rules.size());
   for (size_t i = 0; i < rules.size(); ++i) {
@@ -429,7 +316,7 @@ TEST_F(AgentFileCommandTest, OverviewShowsSharesExportsAndQuotaEntries) {
 
   Outcome asJson = agent("--json overview");
   ASSERT_EQ(asJson.code, 0) << asJson.err;
-  auto all = parsed(asJson);
+  auto all = asJson.parsed();
   EXPECT_EQ(all["KELVA_CIFSShare"].size(), 3u);
   EXPECT_EQ(all["KELVA_NFSShare"].size(), 4u);
   EXPECT_EQ(all["KELVA_FSQuotaConfigEntry"].size(), 4u);

@@ -22,17 +22,11 @@
 #include <thread>
 #include <vector>
 
-#include "agent.h"
-#include "filersim/filersim.h"
-#include "platform/platform.h"
-#include "registry_support.h"
-#include "support.h"
+#include "agent_support.h"
 
 namespace {
 
-using nlohmann::json;
-using pktest::text;
-using regtest::currentBroker;
+using namespace agenttest;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::UnorderedElementsAre;
@@ -40,16 +34,8 @@ using ::testing::UnorderedElementsAreArray;
 
 // What the default scenario says of its filers.
 struct Scenario {
-  json document;
-  Scenario() {
-    std::ifstream in(FILERSIM_DEFAULT_SCENARIO);
-    document = json::parse(in);
-  }
-  const json &filer(const std::string &name) const {
-    for (const auto &f : document["filers"])
-      if (f["name"] == name) return f;
-    throw std::runtime_error("no filer " + name);
-  }
+  json document = agenttest::defaultScenario();
+  const json &filer(const std::string &name) const { return agenttest::filerOf(document, name); }
   std::string systemName(const std::string &name) const {
     return "KELVA:" + filer(name)["identity"]["systemId"].get<std::string>();
   }
@@ -60,69 +46,10 @@ struct Scenario {
   }
 };
 
-template <typename T>
-struct Held {
-  T *object = nullptr;
-  explicit Held(T *o = nullptr) : object(o) {}
-  ~Held() {
-    if (object != nullptr) CMRelease(object);
-  }
-  Held(const Held &) = delete;
-  Held &operator=(const Held &) = delete;
-  T *get() const { return object; }
-};
-
 // ---- The providers in the embedded object manager -------------------------------------
 
-class ProviderShellTest : public cimom::testing::ObjectManagerTest {
+class ProviderShellTest : public agenttest::ProviderTest {
  protected:
-  void configure(cimom::Options &options) override {
-    options.libraryPath = {PK_PROVIDER_DIR, PK_IMPLIB_DIR};
-  }
-  void SetUp() override {
-    // The providers hand provkit their broker, which it keeps for the life of the process;
-    // a broker that lives as long is given first, so each test's object manager may go.
-    static auto lasting = cimom::create();
-    initProvkit(lasting->broker());
-    ObjectManagerTest::SetUp();
-    currentBroker() = broker;
-    dir = regtest::useNewDataDir();
-    sim = filersim::Simulator::fromFile(FILERSIM_DEFAULT_SCENARIO);
-    sim->registerInProcess();
-    for (const char *name : {"kelva-a", "kelva-b"}) {
-      auto *filer = static_cast<Filer *>(wsicalloc(1, sizeof(Filer)));
-      filer->systemId = wsistrdup(sim->systemId(name).c_str());
-      filer->host = wsistrdup(sim->host(name).c_str());
-      filer->userName = wsistrdup(sim->userName(name).c_str());
-      filer->password = wsistrdup(sim->password(name).c_str());
-      filer->connParam3 = 5;
-      ASSERT_EQ(regtest::add(filer), CMPI_RC_OK);
-    }
-    // Every provider of the registration file, through its MI factories.
-    for (const auto &r : agent::readRegistrations(PK_PROVIDER_REG_FILE)) {
-      ASSERT_TRUE(om->registerProvider("root/kelva", r.className, r.location, r.provider))
-          << r.provider << ": " << pk::platform::lastLibraryError();
-    }
-  }
-  void TearDown() override {
-    CMPIStatus listed{CMPI_RC_OK, nullptr};
-    WSIList *list = getFilerList(broker, &listed);
-    for (WSIListPos *p = WSIList_getFirst(list); p != nullptr; p = WSIList_getNext(p)) {
-      KELVAStatus record = KELVA_STATUS_INIT;
-      FilerCache_deleteEntry(static_cast<Filer *>(WSIList_getElement(p)), &record);
-      clearKELVAStatus(&record);
-    }
-    freeFilers(list);
-    pk::testing::resetFilerRegistry(broker);
-    sim.reset();
-    currentBroker() = nullptr;
-    regtest::fs::remove_all(dir);
-    ObjectManagerTest::TearDown();
-  }
-
-  CMPIObjectPath *path(const std::string &text) {
-    return agent::parsePath(broker, om->classRepository(), text, "root/kelva", false);
-  }
   std::string systemPath(const std::string &filer) {
     return "KELVA_StorageSystem.CreationClassName=\"KELVA_StorageSystem\",Name=\"" +
            scenario.systemName(filer) + "\"";
@@ -160,8 +87,6 @@ class ProviderShellTest : public cimom::testing::ObjectManagerTest {
   }
 
   Scenario scenario;
-  regtest::fs::path dir;
-  std::unique_ptr<filersim::Simulator> sim;
 };
 
 TEST_P(ProviderShellTest, InstanceProvidersServeEveryRegisteredFiler) {
@@ -515,55 +440,17 @@ CIMOM_INSTANTIATE(PathTest);
 
 // ---- provkit-agent as a user runs it ----------------------------------------------------
 
-struct Outcome {
-  int code = -1;
-  std::string out, err;
-  json parsed() const {
-    try {
-      return json::parse(out);
-    } catch (const std::exception &e) {
-      ADD_FAILURE() << "not JSON: " << e.what() << "\n" << out;
-      return json();
-    }
-  }
-};
-
-class AgentCommandTest : public ::testing::Test {
+class AgentCommandTest : public agenttest::CommandTest {
  protected:
-  void SetUp() override {
-    dir = regtest::fs::temp_directory_path() /
-          ("agent-test-" + std::to_string(std::random_device()()));
-    regtest::fs::create_directories(dir);
-  }
-  void TearDown() override { regtest::fs::remove_all(dir); }
-
-  Outcome agent(const std::string &arguments, bool quiet = true) {
-    std::string out = (dir / "out").string(), err = (dir / "err").string();
-    std::string command = std::string(PROVKIT_AGENT) + (quiet ? " --quiet " : " ") + arguments +
-                          " >" + out + " 2>" + err + " </dev/null";
-    int status = std::system(command.c_str());
-    Outcome run;
-    run.code = status == -1 ? -1 : (status >> 8) & 0xff;  // the shell's exit status
-    run.out = slurp(out);
-    run.err = slurp(err);
-    return run;
-  }
   // The command tests' own providers and classes besides the agent's.
   static std::string testProviders() {
     return std::string("--classes ") + AGENT_TEST_DATA "/testclasses.mof --registrations " +
            AGENT_TEST_DATA "/test.reg --provider-dir " + AGENT_TEST_LIB_DIR + " --provider-dir " +
            PROVKIT_LIB_DIR;
   }
-  static std::string slurp(const std::string &file) {
-    std::ifstream in(file);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-  }
   static std::string quote(const std::string &text) { return "'" + text + "'"; }
 
   Scenario scenario;
-  regtest::fs::path dir;
 };
 
 TEST_F(AgentCommandTest, EnumeratesTheDefaultScenarioAsJson) {

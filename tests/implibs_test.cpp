@@ -23,6 +23,7 @@
 
 #include "filersim/filersim.h"
 #include "registry_support.h"
+#include "simfilers_support.h"
 #include "support.h"
 
 namespace {
@@ -142,15 +143,7 @@ class ImplibsTest : public cimom::testing::ObjectManagerTest {
     dir = regtest::useNewDataDir();
     sim = filersim::Simulator::fromFile(FILERSIM_DEFAULT_SCENARIO);
     sim->registerInProcess();
-    for (const char *name : {"kelva-a", "kelva-b"}) {
-      auto *filer = static_cast<Filer *>(wsicalloc(1, sizeof(Filer)));
-      filer->systemId = wsistrdup(sim->systemId(name).c_str());
-      filer->host = wsistrdup(sim->host(name).c_str());
-      filer->userName = wsistrdup(sim->userName(name).c_str());
-      filer->password = wsistrdup(sim->password(name).c_str());
-      filer->connParam3 = 5;
-      ASSERT_EQ(regtest::add(filer), CMPI_RC_OK);
-    }
+    ASSERT_EQ(regtest::addSimulatedFilers(*sim), CMPI_RC_OK);
   }
   void TearDown() override {
     for (Filer *filer : filers()) {

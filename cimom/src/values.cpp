@@ -307,27 +307,12 @@ std::string dataText(const CMPIData &d) {
     Obj *obj = objOf(array);
     return obj != nullptr ? obj->text() : "NULL";
   }
+  if (std::string integer = integerText(d); !integer.empty()) return integer;
   switch (d.type) {
     case CMPI_boolean:
       return d.value.boolean ? "true" : "false";
     case CMPI_char16:
       return std::to_string(d.value.char16);
-    case CMPI_uint8:
-      return std::to_string(d.value.uint8);
-    case CMPI_uint16:
-      return std::to_string(d.value.uint16);
-    case CMPI_uint32:
-      return std::to_string(d.value.uint32);
-    case CMPI_uint64:
-      return std::to_string(d.value.uint64);
-    case CMPI_sint8:
-      return std::to_string(d.value.sint8);
-    case CMPI_sint16:
-      return std::to_string(d.value.sint16);
-    case CMPI_sint32:
-      return std::to_string(d.value.sint32);
-    case CMPI_sint64:
-      return std::to_string(d.value.sint64);
     case CMPI_real32:
       std::snprintf(buf, sizeof buf, "%g", static_cast<double>(d.value.real32));
       return buf;
@@ -356,3 +341,26 @@ std::string dataText(const CMPIData &d) {
 }
 
 }  // namespace cimom::detail
+
+std::string cimom::integerText(const CMPIData &data) {
+  switch (data.type) {
+    case CMPI_uint8:
+      return std::to_string(data.value.uint8);
+    case CMPI_uint16:
+      return std::to_string(data.value.uint16);
+    case CMPI_uint32:
+      return std::to_string(data.value.uint32);
+    case CMPI_uint64:
+      return std::to_string(data.value.uint64);
+    case CMPI_sint8:
+      return std::to_string(data.value.sint8);
+    case CMPI_sint16:
+      return std::to_string(data.value.sint16);
+    case CMPI_sint32:
+      return std::to_string(data.value.sint32);
+    case CMPI_sint64:
+      return std::to_string(data.value.sint64);
+    default:
+      return "";
+  }
+}

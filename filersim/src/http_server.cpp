@@ -32,13 +32,9 @@ std::string base64Decode(const std::string &in) {
 
 // User and password of a basic Authorization header; empty when there is none.
 std::pair<std::string, std::string> credentials(const httplib::Request &request) {
-  std::string header = request.get_header_value("Authorization");
-  const std::string scheme = "Basic ";
-  if (header.compare(0, scheme.size(), scheme) != 0) return {};
-  std::string decoded = base64Decode(header.substr(scheme.size()));
-  size_t colon = decoded.find(':');
-  if (colon == std::string::npos) return {};
-  return {decoded.substr(0, colon), decoded.substr(colon + 1)};
+  std::string user, password;
+  if (!basicCredentials(request.get_header_value("Authorization"), user, password)) return {};
+  return {user, password};
 }
 
 // Announces a longer answer than is sent, then closes the connection.
@@ -53,6 +49,17 @@ void dropAfter(httplib::Response &response, const std::string &partial) {
 }
 
 }  // namespace
+
+bool basicCredentials(const std::string &header, std::string &user, std::string &password) {
+  const std::string scheme = "Basic ";
+  if (header.compare(0, scheme.size(), scheme) != 0) return false;
+  std::string decoded = base64Decode(header.substr(scheme.size()));
+  size_t colon = decoded.find(':');
+  if (colon == std::string::npos) return false;
+  user = decoded.substr(0, colon);
+  password = decoded.substr(colon + 1);
+  return true;
+}
 
 struct HttpServer::Impl {
   std::unique_ptr<httplib::Server> server;

@@ -7,48 +7,38 @@ if(TARGET provkit-agent)
   set_target_properties(agent_testindications PROPERTIES
     PREFIX "lib" LIBRARY_OUTPUT_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}/agentlib")
 
-  provkit_test(agent_test SOURCES agent_test.cpp LIBS pk_agent pk_platform
-               PROPERTIES ENVIRONMENT_MODIFICATION
-                          "LD_LIBRARY_PATH=path_list_prepend:${PK_IMPLIB_DIR}")
-  target_compile_definitions(agent_test PRIVATE
-    PROVKIT_AGENT="$<TARGET_FILE:provkit-agent>"
-    FILERSIM_DEFAULT_SCENARIO="${FILERSIM_SCENARIO_DIR}/default.json"
-    PK_PROVIDER_DIR="${PK_PROVIDER_DIR}"
-    PK_IMPLIB_DIR="${PK_IMPLIB_DIR}"
-    PK_PROVIDER_REG_FILE="${PK_PROVIDER_REG_FILE}"
-    PK_PROVIDER_MOF_FILE="${PK_PROVIDER_MOF_FILE}"
-    PROVKIT_CLASS_MOF="${PROJECT_SOURCE_DIR}/mof/kelva.mof"
-    PROVKIT_LIB_DIR="${PROVKIT_LIB_DIR}"
-    AGENT_TEST_LIB_DIR="${CMAKE_CURRENT_BINARY_DIR}/agentlib"
-    AGENT_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data/agent")
-  add_dependencies(agent_test provkit-agent agent_testindications cimom_testprovider)
-endif()
+  # A test of the agent: linked with its pieces, told where the agent, its providers, their
+  # libraries and the test data are, and built after what it runs.  PROPERTIES: further
+  # test properties; DEPENDS: targets it needs besides the agent.  (Fragments are read in
+  # name order, so the ones after this one may use it too.)
+  function(pk_agent_test name)
+    cmake_parse_arguments(A "" "" "SOURCES;PROPERTIES;DEPENDS" ${ARGN})
+    provkit_test(${name} SOURCES ${A_SOURCES} LIBS pk_agent pk_platform
+                 PROPERTIES ENVIRONMENT_MODIFICATION
+                            "LD_LIBRARY_PATH=path_list_prepend:${PK_IMPLIB_DIR}"
+                            ${A_PROPERTIES})
+    target_compile_definitions(${name} PRIVATE
+      PROVKIT_AGENT="$<TARGET_FILE:provkit-agent>"
+      FILERSIM_DEFAULT_SCENARIO="${FILERSIM_SCENARIO_DIR}/default.json"
+      PK_PROVIDER_DIR="${PK_PROVIDER_DIR}"
+      PK_IMPLIB_DIR="${PK_IMPLIB_DIR}"
+      PK_PROVIDER_REG_FILE="${PK_PROVIDER_REG_FILE}"
+      PK_PROVIDER_MOF_FILE="${PK_PROVIDER_MOF_FILE}"
+      PK_AGENT_IMPLIBS="${PK_AGENT_IMPLIBS}"
+      PROVKIT_CLASS_MOF="${PROJECT_SOURCE_DIR}/mof/kelva.mof"
+      PROVKIT_LIB_DIR="${PROVKIT_LIB_DIR}"
+      AGENT_TEST_LIB_DIR="${CMAKE_CURRENT_BINARY_DIR}/agentlib"
+      AGENT_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data/agent")
+    add_dependencies(${name} provkit-agent ${A_DEPENDS})
+  endfunction()
 
-# The block elements' providers (pools, protocol controllers, hardware IDs) and the
-# agent's view of them.
-if(TARGET provkit-agent)
-  provkit_test(agent_block_test SOURCES agent_block_test.cpp LIBS pk_agent pk_platform
-               PROPERTIES ENVIRONMENT_MODIFICATION
-                          "LD_LIBRARY_PATH=path_list_prepend:${PK_IMPLIB_DIR}")
-  target_compile_definitions(agent_block_test PRIVATE
-    PROVKIT_AGENT="$<TARGET_FILE:provkit-agent>"
-    FILERSIM_DEFAULT_SCENARIO="${FILERSIM_SCENARIO_DIR}/default.json"
-    PK_PROVIDER_DIR="${PK_PROVIDER_DIR}"
-    PK_IMPLIB_DIR="${PK_IMPLIB_DIR}"
-    PK_PROVIDER_REG_FILE="${PK_PROVIDER_REG_FILE}")
-  add_dependencies(agent_block_test provkit-agent)
-endif()
+  pk_agent_test(agent_test SOURCES agent_test.cpp
+                DEPENDS agent_testindications cimom_testprovider)
 
-# The file-service providers: shares, export rules and quota entries.
-if(TARGET provkit-agent)
-  provkit_test(agent_file_test SOURCES agent_file_test.cpp LIBS pk_agent pk_platform
-               PROPERTIES ENVIRONMENT_MODIFICATION
-                          "LD_LIBRARY_PATH=path_list_prepend:${PK_IMPLIB_DIR}")
-  target_compile_definitions(agent_file_test PRIVATE
-    PROVKIT_AGENT="$<TARGET_FILE:provkit-agent>"
-    FILERSIM_DEFAULT_SCENARIO="${FILERSIM_SCENARIO_DIR}/default.json"
-    PK_PROVIDER_DIR="${PK_PROVIDER_DIR}"
-    PK_IMPLIB_DIR="${PK_IMPLIB_DIR}"
-    PK_PROVIDER_REG_FILE="${PK_PROVIDER_REG_FILE}")
-  add_dependencies(agent_file_test provkit-agent)
+  # The block elements' providers (pools, protocol controllers, hardware IDs) and the
+  # agent's view of them.
+  pk_agent_test(agent_block_test SOURCES agent_block_test.cpp)
+
+  # The file-service providers: shares, export rules and quota entries.
+  pk_agent_test(agent_file_test SOURCES agent_file_test.cpp)
 endif()

@@ -194,4 +194,7 @@ CIMOM_EXPORT std::unique_ptr<ObjectManager> create(const Options &options = {});
 CIMOM_EXPORT std::string objectPathText(const CMPIObjectPath *path);
 CIMOM_EXPORT std::string instanceText(const CMPIInstance *instance);
 
+// The decimal text of an integer value (uint8 ... sint64); "" for any other type.
+CIMOM_EXPORT std::string integerText(const CMPIData &data);
+
 }  // namespace cimom

@@ -178,4 +178,8 @@ class HttpServer {
 // Parses the "kind" words of a fault as the control endpoint and docs use them.
 Fault faultFromJson(const nlohmann::json &description);
 
+// The user and password of a basic Authorization header's value ("Basic <base64>"); false
+// when it is not one or names no user.  The filer and the agent's endpoint both read it.
+bool basicCredentials(const std::string &header, std::string &user, std::string &password);
+
 }  // namespace filersim
