@@ -21,6 +21,8 @@
 
 namespace {
 
+using pk::recordEdge;
+
 using pk::CmpiObject;
 using pk::failed;
 using pk::StatusRecord;
@@ -41,16 +43,6 @@ constexpr int kSettingCount = static_cast<int>(sizeof kSettings / sizeof kSettin
 // platforms a link of that name stands beside the libraries).
 constexpr const char *kPoolCapsLibrary = "poolcapsprv.dll";
 constexpr const char *kPoolLabel = "KELVA_ConcretePool";
-
-// Runs the body of a function that reports into a controller status record (the
-// caller's, or a local one): an escaping exception becomes failure with its reason.
-template <typename Result, typename Body>
-Result recordEdge(KELVAStatus *status, Result failure, Body &&body) noexcept {
-  pk::RecordSlot slot(status);
-  return kitcommon::cEdge(
-      failure, [&] { return body(slot.get()); },
-      [&](const char *why) noexcept { setKELVAStatus(slot.get(), 0, why); });
-}
 
 // Reads a uint16 property into *place; a value of another type raises rc 4 and
 // gives 0, a failed read leaves 0 with its status.

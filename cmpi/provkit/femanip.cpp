@@ -18,6 +18,8 @@
 
 namespace {
 
+using pk::recordEdge;
+
 using pk::filer::Element;
 using pk::filer::Server;
 
@@ -38,12 +40,6 @@ constexpr FileExportSetting kCifs{"cifs", PK_SHARE_TYPE_CIFS, 3};
 
 void setRecord(KELVAStatus *status, const char *text) { setKELVAStatus(status, 0, text); }
 bool failed(const KELVAStatus *status) { return checkStatus(status) != 0; }
-
-template <typename Body>
-auto recordEdge(KELVAStatus *status, decltype(std::declval<Body>()()) failure, Body &&body) {
-  return pk::cEdge(failure, std::forward<Body>(body),
-                   [&](const char *why) noexcept { setKELVAStatus(status, 0, why); });
-}
 
 struct SettingsFree {
   void operator()(WSIList *list) const { WSIList_free(list, nullptr); }

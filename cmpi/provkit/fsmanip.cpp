@@ -16,6 +16,7 @@
 
 namespace {
 
+using pk::recordEdge;
 using pk::filer::Element;
 
 // The source place the controller library's diagnostics name for our requests.
@@ -420,27 +421,22 @@ int passesFSSettingFilter(const FSSetting *setting, const KELVAVolume *volume) {
 const FSSetting *getFSSettingFromVolume(const Filer *filer, const char *volumeName,
                                         KELVAStatus *status) {
   pk::RecordSlot record(status);
-  return pk::cEdge(
-      static_cast<const FSSetting *>(nullptr),
-      [&]() -> const FSSetting * {
+  return recordEdge(
+      record.get(), static_cast<const FSSetting *>(nullptr), [&]() -> const FSSetting * {
         pk::filer::Volume volume = pk::filer::firstVolume(filer, volumeName, 1, record.get(),
                                                           "KELVA_FSSetting Insufficient memory");
         if (volume == nullptr) return nullptr;
         return volume->sealmode != 0 ? kSealmode : kNoSealmode;
-      },
-      [&](const char *why) noexcept { setKELVAStatus(record.get(), 0, why); });
+      });
 }
 
 KELVAVolume *getFileSystemFromUUID(const Filer *filer, const char *identifier,
                                    KELVAStatus *status) {
   pk::RecordSlot record(status);
-  return pk::cEdge(
-      static_cast<KELVAVolume *>(nullptr),
-      [&] {
-        return pk::filer::firstVolume(filer, identifier, 0, record.get(), "Insufficient memory")
-            .release();
-      },
-      [&](const char *why) noexcept { setKELVAStatus(record.get(), 0, why); });
+  return recordEdge(record.get(), static_cast<KELVAVolume *>(nullptr), [&] {
+    return pk::filer::firstVolume(filer, identifier, 0, record.get(), "Insufficient memory")
+        .release();
+  });
 }
 
 const FSSetting *chooseBestFileSystemSetting(const CMPIBroker *broker, const Filer * /*filer*/,
@@ -454,31 +450,23 @@ const FSSetting *chooseBestFileSystemSetting(const CMPIBroker *broker, const Fil
 void takeFileSystemOfflineNoCache(const Filer *filer, const KELVAVolume *volume, int32_t cifsDelay,
                                   KELVAStatus *status) {
   pk::RecordSlot record(status);
-  pk::cEdge(
-      0,
-      [&] {
-        takeOffline(filer, volume, cifsDelay, record.get());
-        return 0;
-      },
-      [&](const char *why) noexcept { setKELVAStatus(record.get(), 0, why); });
+  recordEdge(record.get(), 0, [&] {
+    takeOffline(filer, volume, cifsDelay, record.get());
+    return 0;
+  });
 }
 
 void destroyFileSystem(const Filer *filer, const KELVAVolume *volume, KELVAStatus *status) {
   pk::RecordSlot record(status);
-  pk::cEdge(
-      0,
-      [&] {
-        destroy(filer, volume, record.get());
-        return 0;
-      },
-      [&](const char *why) noexcept { setKELVAStatus(record.get(), 0, why); });
+  recordEdge(record.get(), 0, [&] {
+    destroy(filer, volume, record.get());
+    return 0;
+  });
 }
 
 int isFileSystemInUse(const Filer *filer, const KELVAVolume *volume, KELVAStatus *status) {
   pk::RecordSlot record(status);
-  return pk::cEdge(
-      0, [&] { return inUse(filer, volume, record.get()); },
-      [&](const char *why) noexcept { setKELVAStatus(record.get(), 0, why); });
+  return recordEdge(record.get(), 0, [&] { return inUse(filer, volume, record.get()); });
 }
 
 char *makeAbsolutePath(const char *volumeName, const char *relativePath) {
@@ -498,13 +486,10 @@ char *makeAbsolutePath(const char *volumeName, const char *relativePath) {
 
 void doesDirectoryExist(const Filer *filer, const char *path, KELVAStatus *status) {
   pk::RecordSlot record(status);
-  pk::cEdge(
-      0,
-      [&] {
-        directoryExists(filer, path, record.get());
-        return 0;
-      },
-      [&](const char *why) noexcept { setKELVAStatus(record.get(), 0, why); });
+  recordEdge(record.get(), 0, [&] {
+    directoryExists(filer, path, record.get());
+    return 0;
+  });
 }
 
 }  // extern "C"

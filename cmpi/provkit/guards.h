@@ -149,6 +149,24 @@ void cEdgeVoid(const CMPIBroker *broker, CMPIStatus *status, Body &&body) noexce
       });
 }
 
+// The same for a function that reports into a controller status record (the
+// caller's, or a local one): the reason becomes a failure there.  The body is
+// given the record, or takes nothing when it holds the record already.
+template <typename Result, typename Body>
+Result recordEdge(KELVAStatus *status, Result failure, Body &&body) noexcept {
+  RecordSlot slot(status);
+  return cEdge(
+      failure,
+      [&]() -> Result {
+        if constexpr (std::is_invocable_v<Body &, KELVAStatus *>) {
+          return body(slot.get());
+        } else {
+          return body();
+        }
+      },
+      [&](const char *why) noexcept { setKELVAStatus(slot.get(), 0, why); });
+}
+
 // ---- What a provider operation holds across a request ----------------------
 
 // The plain loader's load and unload functions of each implementation record.

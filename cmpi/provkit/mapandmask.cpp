@@ -22,6 +22,8 @@
 
 namespace {
 
+using pk::recordEdge;
+
 namespace platform = pk::platform;
 
 constexpr const char *kTag = "HardwareIDCacher";
@@ -468,15 +470,6 @@ void removeFromIGroup(const Filer *filer, const char *igroup, const char *name,
   if (checkResultStatus(answer.get()) != 0) return;
   std::unique_ptr<char, pk::WsiFree> reason(getErrorWithIP(answer.get(), server.get()));
   setKELVAStatus(status, 0, reason ? reason.get() : "Insufficient memory");
-}
-
-// Runs an exported body that reports into a controller status record: an
-// escaping exception becomes a failure there.
-template <typename Result, typename Body>
-Result recordEdge(KELVAStatus *status, Result failure, Body &&body) noexcept {
-  return pk::cEdge(failure, std::forward<Body>(body), [&](const char *why) noexcept {
-    if (status != nullptr) setKELVAStatus(status, 0, why);
-  });
 }
 
 }  // namespace

@@ -22,6 +22,8 @@
 
 namespace {
 
+using pk::recordEdge;
+
 using pk::fail;
 using pk::failed;
 using pk::StatusRecord;
@@ -53,14 +55,6 @@ struct IGroupFree {
   void operator()(KELVAIGroup *igroup) const { freeIGroup(igroup); }
 };
 using IGroup = std::unique_ptr<KELVAIGroup, IGroupFree>;
-
-// Runs an exported body that reports into a controller status record.
-template <typename Result, typename Body>
-Result recordEdge(KELVAStatus *status, Result failure, Body &&body) noexcept {
-  return pk::cEdge(failure, std::forward<Body>(body), [&](const char *why) noexcept {
-    if (status != nullptr) setKELVAStatus(status, 0, why);
-  });
-}
 
 // Removes and returns the list's first element, or null.
 void *takeFirst(WSIList *list) {

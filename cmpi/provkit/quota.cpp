@@ -649,20 +649,7 @@ Element send(WSIServerInfo *server, WSIElement *request, int line, KELVAStatus *
 }  // namespace pk::quota
 
 using namespace pk::quota;
-
-namespace {
-
-// Runs body with the caller's record (or a local one); an escaping exception
-// becomes its failure text.
-template <typename Result, typename Body>
-Result recordEdge(KELVAStatus *status, Result failure, Body &&body) noexcept {
-  pk::RecordSlot record(status);
-  return pk::cEdge(
-      failure, [&] { return body(record.get()); },
-      [&](const char *why) noexcept { setKELVAStatus(record.get(), 0, why); });
-}
-
-}  // namespace
+using pk::recordEdge;
 
 extern "C" {
 

@@ -319,14 +319,6 @@ char *qtreeName(const Filer *filer, const char *volume, int32_t id, KELVAStatus 
   return nullptr;
 }
 
-template <typename Result, typename Body>
-Result recordEdge(KELVAStatus *status, Result failure, Body &&body) noexcept {
-  pk::RecordSlot record(status);
-  return pk::cEdge(
-      failure, [&] { return body(record.get()); },
-      [&](const char *why) noexcept { setKELVAStatus(record.get(), 0, why); });
-}
-
 }  // namespace
 Element volumeRequest(const Filer *filer, const char *api, const char *volume, const char *noApi,
                       const char *noParam, KELVAStatus *status) {
@@ -350,6 +342,7 @@ Element volumeRequest(const Filer *filer, const char *api, const char *volume, c
 }  // namespace pk::quota
 
 using namespace pk::quota;
+using pk::recordEdge;
 
 extern "C" {
 

@@ -237,18 +237,11 @@ QuotaStatus *quotaStatus(const Filer *filer, const char *volume, KELVAStatus *st
   return record.release();
 }
 
-template <typename Result, typename Body>
-Result recordEdge(KELVAStatus *status, Result failure, Body &&body) noexcept {
-  pk::RecordSlot record(status);
-  return pk::cEdge(
-      failure, [&] { return body(record.get()); },
-      [&](const char *why) noexcept { setKELVAStatus(record.get(), 0, why); });
-}
-
 }  // namespace
 }  // namespace pk::quota
 
 using namespace pk::quota;
+using pk::recordEdge;
 
 extern "C" {
 
