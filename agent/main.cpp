@@ -212,6 +212,27 @@ class Commands {
       first = false;
     }
   }
+  // One broker call under a progress line, its answer into `into`; a failure it
+  // reports is thrown (`into` releases what came back).
+  template <typename T, typename Call>
+  void ask(Held<T> &into, const std::string &what, Call &&call) {
+    CMPIStatus status{CMPI_RC_OK, nullptr};
+    {
+      Progress progress(what, !settings_.quiet);
+      into.object = call(&status);
+    }
+    check(status);
+  }
+
+  // An association walk's answer: paths when only names were asked for.
+  void printFound(const std::vector<CMPIData> &items, bool names) {
+    if (names) {
+      printPaths(items);
+    } else {
+      printInstances(items, {});
+    }
+  }
+
   void printPaths(const std::vector<CMPIData> &items) {
     if (settings_.json) {
       json out = json::array();
@@ -226,38 +247,28 @@ class Commands {
                  const std::vector<std::string> &columns) {
     Held<CMPIObjectPath> path(classPath(className));
     PropertyList list(properties);
-    CMPIStatus status{CMPI_RC_OK, nullptr};
     Held<CMPIEnumeration> found;
-    {
-      Progress progress("enumerating " + className, !settings_.quiet);
-      found.object = CBEnumInstances(broker_, ctx_, path.get(), list.get(), &status);
-    }
-    check(status);
+    ask(found, "enumerating " + className, [&](CMPIStatus *status) {
+      return CBEnumInstances(broker_, ctx_, path.get(), list.get(), status);
+    });
     printInstances(drain(found.get()), columns);
   }
 
   void names(const std::string &className) {
     Held<CMPIObjectPath> path(classPath(className));
-    CMPIStatus status{CMPI_RC_OK, nullptr};
     Held<CMPIEnumeration> found;
-    {
-      Progress progress("enumerating names of " + className, !settings_.quiet);
-      found.object = CBEnumInstanceNames(broker_, ctx_, path.get(), &status);
-    }
-    check(status);
+    ask(found, "enumerating names of " + className,
+        [&](CMPIStatus *status) { return CBEnumInstanceNames(broker_, ctx_, path.get(), status); });
     printPaths(drain(found.get()));
   }
 
   void get(const std::string &text, const std::vector<std::string> &properties) {
     Held<CMPIObjectPath> path(instancePath(text));
     PropertyList list(properties);
-    CMPIStatus status{CMPI_RC_OK, nullptr};
     Held<CMPIInstance> found;
-    {
-      Progress progress("getting " + text, !settings_.quiet);
-      found.object = CBGetInstance(broker_, ctx_, path.get(), list.get(), &status);
-    }
-    check(status);
+    ask(found, "getting " + text, [&](CMPIStatus *status) {
+      return CBGetInstance(broker_, ctx_, path.get(), list.get(), status);
+    });
     if (settings_.json) {
       std::cout << agent::instanceJson(found.get()).dump(2) << "\n";
     } else {
@@ -280,46 +291,30 @@ class Commands {
     checkFilterClass(f.assocClass);
     checkFilterClass(f.resultClass);
     PropertyList list(f.properties);
-    CMPIStatus status{CMPI_RC_OK, nullptr};
     Held<CMPIEnumeration> found;
-    {
-      Progress progress("following associations of " + text, !settings_.quiet);
-      found.object = f.names ? CBAssociatorNames(broker_, ctx_, path.get(), orNull(f.assocClass),
-                                                 orNull(f.resultClass), orNull(f.role),
-                                                 orNull(f.resultRole), &status)
-                             : CBAssociators(broker_, ctx_, path.get(), orNull(f.assocClass),
-                                             orNull(f.resultClass), orNull(f.role),
-                                             orNull(f.resultRole), list.get(), &status);
-    }
-    check(status);
-    auto items = drain(found.get());
-    if (f.names) {
-      printPaths(items);
-    } else {
-      printInstances(items, {});
-    }
+    ask(found, "following associations of " + text, [&](CMPIStatus *status) {
+      return f.names ? CBAssociatorNames(broker_, ctx_, path.get(), orNull(f.assocClass),
+                                         orNull(f.resultClass), orNull(f.role),
+                                         orNull(f.resultRole), status)
+                     : CBAssociators(broker_, ctx_, path.get(), orNull(f.assocClass),
+                                     orNull(f.resultClass), orNull(f.role), orNull(f.resultRole),
+                                     list.get(), status);
+    });
+    printFound(drain(found.get()), f.names);
   }
 
   void references(const std::string &text, const AssocFilters &f) {
     Held<CMPIObjectPath> path(instancePath(text));
     checkFilterClass(f.resultClass);
     PropertyList list(f.properties);
-    CMPIStatus status{CMPI_RC_OK, nullptr};
     Held<CMPIEnumeration> found;
-    {
-      Progress progress("following references of " + text, !settings_.quiet);
-      found.object = f.names ? CBReferenceNames(broker_, ctx_, path.get(), orNull(f.resultClass),
-                                                orNull(f.role), &status)
-                             : CBReferences(broker_, ctx_, path.get(), orNull(f.resultClass),
-                                            orNull(f.role), list.get(), &status);
-    }
-    check(status);
-    auto items = drain(found.get());
-    if (f.names) {
-      printPaths(items);
-    } else {
-      printInstances(items, {});
-    }
+    ask(found, "following references of " + text, [&](CMPIStatus *status) {
+      return f.names ? CBReferenceNames(broker_, ctx_, path.get(), orNull(f.resultClass),
+                                        orNull(f.role), status)
+                     : CBReferences(broker_, ctx_, path.get(), orNull(f.resultClass),
+                                    orNull(f.role), list.get(), status);
+    });
+    printFound(drain(found.get()), f.names);
   }
 
   void invoke(const std::string &text, const std::string &method,
@@ -509,13 +504,10 @@ class Commands {
         continue;
       }
       Held<CMPIObjectPath> path(classPath(v.className));
-      CMPIStatus status{CMPI_RC_OK, nullptr};
       Held<CMPIEnumeration> found;
-      {
-        Progress progress(std::string("reading ") + v.title, !settings_.quiet);
-        found.object = CBEnumInstances(broker_, ctx_, path.get(), nullptr, &status);
-      }
-      check(status);
+      ask(found, std::string("reading ") + v.title, [&](CMPIStatus *status) {
+        return CBEnumInstances(broker_, ctx_, path.get(), nullptr, status);
+      });
       auto items = drain(found.get());
       if (settings_.json) {
         json list = json::array();
