@@ -61,13 +61,7 @@ struct List {
   void (*release)(WSIList *);
 };
 
-struct Record {
-  KELVAStatus s = KELVA_STATUS_INIT;
-  ~Record() { clearKELVAStatus(&s); }
-  KELVAStatus *get() { return &s; }
-  bool failed() const { return checkStatus(&s) != 0; }
-  std::string text() const { return s.message != nullptr ? s.message : ""; }
-};
+using pktest::Record;
 
 // The simulated filers in process, with their records and connections.
 class Filers {

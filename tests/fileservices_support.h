@@ -21,17 +21,7 @@
 
 namespace fstest {
 
-// A controller status record released at the end of its scope.
-struct Record {
-  KELVAStatus s = KELVA_STATUS_INIT;
-  Record() = default;
-  Record(const Record &) = delete;
-  Record &operator=(const Record &) = delete;
-  ~Record() { clearKELVAStatus(&s); }
-  KELVAStatus *get() { return &s; }
-  bool failed() const { return checkStatus(&s) != 0; }
-  std::string text() const { return s.message != nullptr ? s.message : ""; }
-};
+using pktest::Record;
 
 class FileServicesTest : public cimom::testing::ObjectManagerTest {
  protected:

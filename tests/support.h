@@ -3,6 +3,7 @@
 
 #include <cmpidt.h>
 #include <cmpift.h>
+#include <wbemkelvai/wsiapi.h>
 #include <wbemkelvai/wsitesting.h>
 
 #include <cstdlib>
@@ -10,6 +11,18 @@
 #include <string>
 
 namespace pktest {
+
+// A controller status record released at the end of its scope.
+struct Record {
+  KELVAStatus s = KELVA_STATUS_INIT;
+  Record() = default;
+  Record(const Record &) = delete;
+  Record &operator=(const Record &) = delete;
+  ~Record() { clearKELVAStatus(&s); }
+  KELVAStatus *get() { return &s; }
+  bool failed() const { return checkStatus(&s) != 0; }
+  std::string text() const { return s.message != nullptr ? s.message : ""; }
+};
 
 // The text of a CMPI string, "" for none.
 inline std::string text(const CMPIString *s) {
