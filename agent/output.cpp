@@ -141,19 +141,30 @@ nlohmann::json valueJson(const CMPIData &data) {
   }
 }
 
+namespace {
+
+// The named values of an object (its keys or its properties) as one JSON object.
+template <typename ValueAt>
+nlohmann::json namedValuesJson(CMPICount count, ValueAt valueAt) {
+  nlohmann::json out = nlohmann::json::object();
+  for (CMPICount i = 0; i < count; ++i) {
+    CMPIString *name = nullptr;
+    CMPIData data = valueAt(i, &name);
+    out[chars(name)] = valueJson(data);
+  }
+  return out;
+}
+
+}  // namespace
+
 nlohmann::json pathJson(const CMPIObjectPath *path) {
   nlohmann::json out;
   out["path"] = pathText(path);
   out["class"] = chars(CMGetClassName(path, nullptr));
   out["namespace"] = chars(CMGetNameSpace(path, nullptr));
-  nlohmann::json keys = nlohmann::json::object();
-  CMPICount count = CMGetKeyCount(path, nullptr);
-  for (CMPICount i = 0; i < count; ++i) {
-    CMPIString *name = nullptr;
-    CMPIData data = CMGetKeyAt(path, i, &name, nullptr);
-    keys[chars(name)] = valueJson(data);
-  }
-  out["keys"] = keys;
+  out["keys"] = namedValuesJson(CMGetKeyCount(path, nullptr), [&](CMPICount i, CMPIString **name) {
+    return CMGetKeyAt(path, i, name, nullptr);
+  });
   return out;
 }
 
@@ -162,14 +173,9 @@ nlohmann::json instanceJson(const CMPIInstance *instance) {
   CMPIObjectPath *path = CMGetObjectPath(instance, nullptr);
   out["class"] = path != nullptr ? chars(CMGetClassName(path, nullptr)) : "";
   out["path"] = pathText(path);
-  nlohmann::json properties = nlohmann::json::object();
-  CMPICount count = CMGetPropertyCount(instance, nullptr);
-  for (CMPICount i = 0; i < count; ++i) {
-    CMPIString *name = nullptr;
-    CMPIData data = CMGetPropertyAt(instance, i, &name, nullptr);
-    properties[chars(name)] = valueJson(data);
-  }
-  out["properties"] = properties;
+  out["properties"] = namedValuesJson(
+      CMGetPropertyCount(instance, nullptr),
+      [&](CMPICount i, CMPIString **name) { return CMGetPropertyAt(instance, i, name, nullptr); });
   return out;
 }
 

@@ -3,15 +3,20 @@
 # step of a save.
 provkit_test(hwidcache_test SOURCES hwidcache_test.cpp LIBS provkit pk_platform)
 
-# Saves a cache and dies at a chosen step of the file system.
-add_executable(hwidcache_crasher hwidcache_crasher.cpp)
-target_link_libraries(hwidcache_crasher PRIVATE provkit pk_platform GTest::gtest)
-target_include_directories(hwidcache_crasher PRIVATE ${PROJECT_SOURCE_DIR}/cmpi
-                                                     ${CMAKE_CURRENT_SOURCE_DIR})
-provkit_test(hwidcache_crash_test SOURCES hwidcache_crash_test.cpp LIBS provkit pk_platform)
-target_compile_definitions(hwidcache_crash_test PRIVATE
-  HWIDCACHE_CRASHER="$<TARGET_FILE:hwidcache_crasher>")
-add_dependencies(hwidcache_crash_test hwidcache_crasher)
+if(NOT WIN32)
+  # Saves a cache and dies at a chosen step of the file system.  Linux only:
+  # under Wine the start or the wait of a child failed now and then while the
+  # suite ran in parallel (the Windows suite fails the same steps in process,
+  # through hwidcache_test).
+  add_executable(hwidcache_crasher hwidcache_crasher.cpp)
+  target_link_libraries(hwidcache_crasher PRIVATE provkit pk_platform GTest::gtest)
+  target_include_directories(hwidcache_crasher PRIVATE ${PROJECT_SOURCE_DIR}/cmpi
+                                                       ${CMAKE_CURRENT_SOURCE_DIR})
+  provkit_test(hwidcache_crash_test SOURCES hwidcache_crash_test.cpp LIBS provkit pk_platform)
+  target_compile_definitions(hwidcache_crash_test PRIVATE
+    HWIDCACHE_CRASHER="$<TARGET_FILE:hwidcache_crasher>")
+  add_dependencies(hwidcache_crash_test hwidcache_crasher)
+endif()
 
 # Initiators, protocol controllers, igroups and Fibre Channel ports against a
 # simulated filer reached through a recording in-process proxy.
